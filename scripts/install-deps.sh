@@ -1,0 +1,15 @@
+#!/bin/sh
+# Installs the Debian packages that building and testing need, if any is missing.
+set -eu
+packages="g++ cmake make libtiff-dev libgtest-dev python3 python3-numpy python3-tifffile"
+missing=""
+for p in $packages; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
+done
+[ -z "$missing" ] && exit 0
+echo "Installing:$missing"
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo=sudo
+$sudo apt-get update -qq
+# shellcheck disable=SC2086
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends $missing >/dev/null

@@ -1,0 +1,244 @@
+// Both programs run as a user or a script would: exit statuses, messages, and
+// what is left on disk.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tiffgen.h"
+
+namespace {
+
+struct RunResult {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+RunResult RunProgram(const std::string& program, const std::vector<std::string>& args) {
+  const std::string dir = TempDir();
+  const std::string outPath = dir + "/stdout";
+  const std::string errPath = dir + "/stderr";
+  std::vector<char*> argv{const_cast<char*>(program.c_str())};
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    dup2(out, 1);
+    dup2(err, 2);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), Slurp(outPath), Slurp(errPath)};
+}
+
+bool Exists(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0;
+}
+
+std::vector<std::uint8_t> Zolt(int width, int height, const char* magic = "ZOLT", const char* tag = "RGB ") {
+  std::vector<std::uint8_t> bytes(magic, magic + 4);
+  for (int v : {width, height}) {
+    bytes.push_back(static_cast<std::uint8_t>(v & 0xFF));
+    bytes.push_back(static_cast<std::uint8_t>((v >> 8) & 0xFF));
+  }
+  const long count = static_cast<long>(width) * height;
+  for (long i = 0; i < count; ++i) bytes.push_back(static_cast<std::uint8_t>(i * 7));
+  bytes.insert(bytes.end(), tag, tag + 4);
+  for (int i = 0; i < 768; ++i) bytes.push_back(static_cast<std::uint8_t>(i % 64));
+  return bytes;
+}
+
+const std::string kEnc = ZOLTENC_PATH;
+const std::string kDec = ZOLTDEC_PATH;
+const char* const kSampleError = "Error: source file should have 1 sample per pixel, and 8 bits per sample...\n";
+
+enum class Output { kAbsent, kKept, kWritten };
+
+struct CliCase {
+  const char* name;
+  const std::string& program;
+  std::function<void(const std::string& in)> makeInput;  // null: no input file
+  std::string out;                                        // "$OUT": a path in the test's folder
+  int status;
+  const char* err;  // the last line on stderr
+  Output output;
+  bool preexisting = false;  // an older file stands at the output path
+};
+
+void Tiff(const std::string& in, void (*edit)(TiffSpec&)) {
+  TiffSpec spec;
+  edit(spec);
+  WriteTestTiff(in, spec);
+}
+
+const CliCase kCases[] = {
+    {"EncConverts", kEnc, [](auto& in) { Tiff(in, [](TiffSpec&) {}); }, "$OUT", 0, "", Output::kWritten},
+    {"EncReplacesExisting", kEnc, [](auto& in) { Tiff(in, [](TiffSpec&) {}); }, "$OUT", 0, "", Output::kWritten, true},
+    {"EncMissingInput", kEnc, nullptr, "$OUT", 1, "Error: Can't open TIFF File\n", Output::kAbsent},
+    {"EncNotATiff", kEnc, [](auto& in) { WriteFileBytes(in, Zolt(2, 2)); }, "$OUT", 1, "Error: Can't open TIFF File\n", Output::kKept, true},
+    {"EncRgb", kEnc, [](auto& in) { Tiff(in, [](TiffSpec& s) { s.samples = 3; s.photometric = PHOTOMETRIC_RGB; }); },
+     "$OUT", 1, kSampleError, Output::kKept, true},
+    {"EncSeparated", kEnc, [](auto& in) { Tiff(in, [](TiffSpec& s) { s.photometric = PHOTOMETRIC_SEPARATED; }); },
+     "$OUT", 1, "Unsupported file format - must be either paletted or greyscale...\n", Output::kAbsent},
+    {"EncTooWide", kEnc, [](auto& in) { Tiff(in, [](TiffSpec& s) { s.width = 32768; s.height = 2; }); },
+     "$OUT", 1, "Error: image is 32768x2; width and height must be 1 to 32767\n", Output::kAbsent},
+    {"EncCorrupt", kEnc, [](auto& in) { Tiff(in, [](TiffSpec& s) { s.compression = COMPRESSION_LZW; }); CorruptFirstStrip(in); },
+     "$OUT", 1, "Error: can't read image data\n", Output::kKept, true},
+    {"EncNoOutputDir", kEnc, [](auto& in) { Tiff(in, [](TiffSpec&) {}); }, "/nonexistent/out.zolt", 1,
+     "Error: Can't open output file\n", Output::kAbsent},
+    {"EncDevFull", kEnc, [](auto& in) { Tiff(in, [](TiffSpec&) {}); }, "/dev/full", 1,
+     "Error: can't write output file\n", Output::kAbsent},
+    {"DecConverts", kDec, [](auto& in) { WriteFileBytes(in, Zolt(20, 70)); }, "$OUT", 0, "", Output::kWritten},
+    {"DecReplacesExisting", kDec, [](auto& in) { WriteFileBytes(in, Zolt(3, 2)); }, "$OUT", 0, "", Output::kWritten, true},
+    {"DecIgnoresMagicAndTag", kDec, [](auto& in) { WriteFileBytes(in, Zolt(5, 4, "abcd", "xyz!")); }, "$OUT", 0, "",
+     Output::kWritten},
+    {"DecMissingInput", kDec, nullptr, "$OUT", 1, "Error: Can't open ZOLT File\n", Output::kAbsent},
+    {"DecDirectoryInput", kDec, [](auto& in) { mkdir(in.c_str(), 0700); }, "$OUT", 1, "Error: Can't open ZOLT File\n",
+     Output::kAbsent},
+    {"DecShortHeader", kDec, [](auto& in) { WriteFileBytes(in, {'Z', 'O', 'L', 'T', 1}); }, "$OUT", 1,
+     "Error: ZOLT file is truncated\n", Output::kKept, true},
+    {"DecHugeClaim", kDec, [](auto& in) { auto z = Zolt(1, 1); z[4] = z[6] = 0xFF; z[5] = z[7] = 0x7F; WriteFileBytes(in, z); },
+     "$OUT", 1, "Error: ZOLT file is truncated\n", Output::kAbsent},
+    {"DecPaletteShort", kDec, [](auto& in) { auto z = Zolt(4, 4); z.pop_back(); WriteFileBytes(in, z); }, "$OUT", 1,
+     "Error: ZOLT file is truncated\n", Output::kAbsent},
+    {"DecZeroWidth", kDec, [](auto& in) { WriteFileBytes(in, Zolt(0, 5)); }, "$OUT", 1,
+     "Error: invalid image size 0x5\n", Output::kAbsent},
+    {"DecBothNegative", kDec, [](auto& in) { WriteFileBytes(in, Zolt(-3, -4)); }, "$OUT", 1,
+     "Error: invalid image size -3x-4\n", Output::kKept, true},
+    {"DecNoOutputDir", kDec, [](auto& in) { WriteFileBytes(in, Zolt(2, 2)); }, "/nonexistent/out.tif", 1,
+     "Error: Can't open output file\n", Output::kAbsent},
+    {"DecDevFull", kDec, [](auto& in) { WriteFileBytes(in, Zolt(2, 2)); }, "/dev/full", 1,
+     "Error: can't write output file\n", Output::kAbsent},
+};
+
+void PrintTo(const CliCase& c, std::ostream* os) { *os << c.name; }
+
+class Cli : public testing::TestWithParam<CliCase> {};
+
+TEST_P(Cli, StatusMessageAndOutput) {
+  const CliCase& c = GetParam();
+  const std::string dir = TempDir();
+  const std::string in = dir + "/input";
+  const std::string out = c.out == "$OUT" ? dir + "/output" : c.out;
+  const std::string older = "an older file that must survive a rejected input";
+  if (c.makeInput) c.makeInput(in);
+  if (c.preexisting) WriteFileBytes(out, std::vector<std::uint8_t>(older.begin(), older.end()));
+
+  const RunResult r = RunProgram(c.program, {in, out});
+  EXPECT_EQ(r.status, c.status) << r.err;
+  EXPECT_EQ(r.out, "");
+  const std::string want = c.err;
+  EXPECT_EQ(r.err.substr(r.err.size() - std::min(r.err.size(), want.size())), want) << r.err;
+  if (c.status == 0) {
+    EXPECT_EQ(r.err, "");
+  }
+  if (out.rfind("/dev/", 0) == 0) return;
+
+  switch (c.output) {
+    case Output::kAbsent:
+      EXPECT_FALSE(Exists(out));
+      break;
+    case Output::kKept:
+      EXPECT_EQ(Slurp(out), older);
+      break;
+    case Output::kWritten:
+      if (c.program == kEnc) {
+        const std::string zolt = Slurp(out);
+        EXPECT_EQ(zolt.size(), 780U + 23 * 17);
+        EXPECT_EQ(zolt.substr(0, 8), std::string("ZOLT\x17\x00\x11\x00", 8));
+      } else {
+        const std::vector<std::uint8_t> zolt = ReadFileBytes(in);
+        TIFF* tif = TIFFOpen(out.c_str(), "r");
+        ASSERT_NE(tif, nullptr);
+        std::uint32_t w = 0;
+        std::uint32_t h = 0;
+        TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &w);
+        TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &h);
+        std::vector<std::uint8_t> row(w);
+        for (std::uint32_t y = 0; y < h; ++y) {
+          ASSERT_EQ(TIFFReadScanline(tif, row.data(), y, 0), 1);
+          EXPECT_TRUE(std::equal(row.begin(), row.end(), zolt.begin() + 8 + y * w)) << "row " << y;
+        }
+        TIFFClose(tif);
+      }
+      break;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Programs, Cli, testing::ValuesIn(kCases),
+                         [](const testing::TestParamInfo<CliCase>& info) { return std::string(info.param.name); });
+
+TEST(CliUsage, WrongArgumentCounts) {
+  for (const std::string& program : {kEnc, kDec}) {
+    const std::string names = program == kEnc ? " in.tiff out.zolt\n" : " in.zolt out.tiff\n";
+    const std::string dir = TempDir();
+    for (const auto& args : std::vector<std::vector<std::string>>{{}, {dir + "/a"}, {dir + "/a", dir + "/b", dir + "/c"}}) {
+      const RunResult r = RunProgram(program, args);
+      EXPECT_EQ(r.status, 5);
+      EXPECT_EQ(r.out, "Usage: " + program + names);
+      EXPECT_EQ(r.err, "");
+    }
+    EXPECT_FALSE(Exists(dir + "/a") || Exists(dir + "/b") || Exists(dir + "/c"));
+  }
+}
+
+// The sizes and offsets of the format, seen in files zoltenc writes, and a
+// round trip that must give back the same bytes.
+TEST(CliFormat, SizesOffsetsAndRoundTrip) {
+  struct Size { std::uint32_t width, height; };
+  for (const Size size : {Size{1, 1}, Size{20, 10}, Size{300, 3}, Size{31, 130}}) {
+    const std::string dir = TempDir();
+    TiffSpec spec;
+    spec.width = size.width;
+    spec.height = size.height;
+    spec.photometric = PHOTOMETRIC_PALETTE;
+    spec.compression = COMPRESSION_LZW;
+    WriteTestTiff(dir + "/a.tif", spec);
+    ASSERT_EQ(RunProgram(kEnc, {dir + "/a.tif", dir + "/a.zolt"}).status, 0);
+    ASSERT_EQ(RunProgram(kDec, {dir + "/a.zolt", dir + "/b.tif"}).status, 0);
+    ASSERT_EQ(RunProgram(kEnc, {dir + "/b.tif", dir + "/b.zolt"}).status, 0);
+    const std::vector<std::uint8_t> zolt = ReadFileBytes(dir + "/a.zolt");
+    const std::size_t pixels = static_cast<std::size_t>(size.width) * size.height;
+    ASSERT_EQ(zolt.size(), 780 + pixels);
+    EXPECT_EQ(zolt[4] | zolt[5] << 8, static_cast<int>(size.width));
+    EXPECT_EQ(zolt[6] | zolt[7] << 8, static_cast<int>(size.height));
+    EXPECT_EQ(std::string(zolt.begin() + 8 + pixels, zolt.begin() + 12 + pixels), "RGB ");
+    const std::vector<std::uint8_t> want = ExpectedPixels(spec);
+    EXPECT_TRUE(std::equal(want.begin(), want.end(), zolt.begin() + 8));
+    const ZoltPalette palette = ExpectedPalette(spec);
+    EXPECT_TRUE(std::equal(palette.rgb, palette.rgb + 768, zolt.begin() + 12 + pixels));
+    EXPECT_EQ(ReadFileBytes(dir + "/b.zolt"), zolt);
+  }
+  // A file made by hand, palette entry 7 = (63, 0, 31), comes back byte for byte.
+  const std::string dir = TempDir();
+  std::vector<std::uint8_t> zolt = Zolt(20, 10);
+  const std::uint8_t entry[] = {0x3F, 0x00, 0x1F};
+  std::copy(entry, entry + 3, zolt.begin() + 212 + 3 * 7);
+  WriteFileBytes(dir + "/a.zolt", zolt);
+  ASSERT_EQ(RunProgram(kDec, {dir + "/a.zolt", dir + "/a.tif"}).status, 0);
+  ASSERT_EQ(RunProgram(kEnc, {dir + "/a.tif", dir + "/b.zolt"}).status, 0);
+  EXPECT_EQ(ReadFileBytes(dir + "/b.zolt"), zolt);
+}
+
+}  // namespace

@@ -1,0 +1,124 @@
+// ReadData against TIFF files of every layout it accepts, and of the kinds it
+// must reject.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "readdata.h"
+#include "tiffgen.h"
+
+namespace {
+
+struct ReaderCase {
+  const char* name;
+  TiffSpec spec;
+  const char* error;  // the message, or nullptr when the image converts
+  bool corrupt = false;
+};
+
+TiffSpec With(void (*edit)(TiffSpec&)) {
+  TiffSpec spec;
+  edit(spec);
+  return spec;
+}
+
+const ReaderCase kCases[] = {
+    {"BlackIsZero", {}, nullptr},
+    {"WhiteIsZero", With([](TiffSpec& s) { s.photometric = PHOTOMETRIC_MINISWHITE; }), nullptr},
+    {"Paletted", With([](TiffSpec& s) { s.photometric = PHOTOMETRIC_PALETTE; }), nullptr},
+    {"Lzw", With([](TiffSpec& s) { s.compression = COMPRESSION_LZW; }), nullptr},
+    {"LzwPredictor", With([](TiffSpec& s) { s.compression = COMPRESSION_LZW; s.predictor = PREDICTOR_HORIZONTAL; }), nullptr},
+    {"Deflate", With([](TiffSpec& s) { s.compression = COMPRESSION_ADOBE_DEFLATE; }), nullptr},
+    {"DeflatePredictor", With([](TiffSpec& s) { s.compression = COMPRESSION_ADOBE_DEFLATE; s.predictor = PREDICTOR_HORIZONTAL; }), nullptr},
+    {"PackBits", With([](TiffSpec& s) { s.compression = COMPRESSION_PACKBITS; }), nullptr},
+    {"OneRowPerStrip", With([](TiffSpec& s) { s.rowsPerStrip = 1; }), nullptr},
+    {"StripTallerThanImage", With([](TiffSpec& s) { s.rowsPerStrip = 1000; }), nullptr},
+    {"BigEndian", With([](TiffSpec& s) { s.mode = "wb"; s.compression = COMPRESSION_LZW; }), nullptr},
+    {"BigTiff", With([](TiffSpec& s) { s.mode = "w8"; }), nullptr},
+    {"SecondImageOfTwo", With([](TiffSpec& s) { s.pages = 2; }), nullptr},
+    {"Tiles", With([](TiffSpec& s) { s.tile = 16; }), nullptr},
+    {"TilesDeflate", With([](TiffSpec& s) { s.tile = 16; s.compression = COMPRESSION_ADOBE_DEFLATE; s.width = 40; }), nullptr},
+    {"GreyAlphaContig", With([](TiffSpec& s) { s.samples = 2; }), nullptr},
+    {"GreyAlphaContigOneStrip", With([](TiffSpec& s) { s.samples = 2; s.rowsPerStrip = 1000; s.compression = COMPRESSION_LZW; }), nullptr},
+    {"GreyAlphaSeparate", With([](TiffSpec& s) { s.samples = 2; s.planar = PLANARCONFIG_SEPARATE; }), nullptr},
+    {"GreyAlphaTilesContig", With([](TiffSpec& s) { s.samples = 2; s.tile = 16; }), nullptr},
+    {"GreyAlphaTilesSeparate", With([](TiffSpec& s) { s.samples = 2; s.tile = 16; s.planar = PLANARCONFIG_SEPARATE; }), nullptr},
+    {"PalettedAlpha", With([](TiffSpec& s) { s.samples = 2; s.photometric = PHOTOMETRIC_PALETTE; }), nullptr},
+    {"Rgb", With([](TiffSpec& s) { s.samples = 3; s.photometric = PHOTOMETRIC_RGB; }),
+     "Error: source file should have 1 sample per pixel, and 8 bits per sample...\n"},
+    {"SixteenBit", With([](TiffSpec& s) { s.bits = 16; }),
+     "Error: source file should have 1 sample per pixel, and 8 bits per sample...\n"},
+    {"OneBit", With([](TiffSpec& s) { s.bits = 1; }),
+     "Error: source file should have 1 sample per pixel, and 8 bits per sample...\n"},
+    {"Separated", With([](TiffSpec& s) { s.photometric = PHOTOMETRIC_SEPARATED; }),
+     "Unsupported file format - must be either paletted or greyscale...\n"},
+    {"TooWide", With([](TiffSpec& s) { s.width = 40000; s.height = 1; }),
+     "Error: image is 40000x1; width and height must be 1 to 32767\n"},
+    {"CorruptLzw", With([](TiffSpec& s) { s.compression = COMPRESSION_LZW; }), "Error: can't read image data\n", true},
+    {"CorruptDeflate", With([](TiffSpec& s) { s.compression = COMPRESSION_ADOBE_DEFLATE; s.tile = 16; }),
+     "Error: can't read image data\n", true},
+};
+
+void PrintTo(const ReaderCase& c, std::ostream* os) { *os << c.name; }
+
+class Reader : public testing::TestWithParam<ReaderCase> {};
+
+TEST_P(Reader, ConvertsOrRejects) {
+  const ReaderCase& c = GetParam();
+  const std::string path = TempDir() + "/in.tif";
+  WriteTestTiff(path, c.spec);
+  if (c.corrupt) CorruptFirstStrip(path);
+
+  const TiffPtr tif(TIFFOpen(path.c_str(), "rm"));
+  ASSERT_TRUE(tif);
+  ZoltHeader header{};
+  std::memcpy(header.magic, "none", 4);
+  ZoltPalette palette{};
+  testing::internal::CaptureStderr();
+  const TiffBuffer pixels = ReadData(tif.get(), header, palette);
+  const std::string err = testing::internal::GetCapturedStderr();
+
+  if (c.error != nullptr) {
+    EXPECT_FALSE(pixels);
+    EXPECT_EQ(err.substr(err.size() - std::min(err.size(), std::strlen(c.error))), c.error) << err;
+    EXPECT_EQ(header.width, 0);
+    return;
+  }
+  ASSERT_TRUE(pixels) << err;
+  EXPECT_EQ(std::string(header.magic, 4), "none");
+  EXPECT_EQ(header.width, static_cast<int>(c.spec.width));
+  EXPECT_EQ(header.height, static_cast<int>(c.spec.height));
+  const std::vector<std::uint8_t> want = ExpectedPixels(c.spec);
+  EXPECT_EQ(std::vector<std::uint8_t>(pixels.get(), pixels.get() + want.size()), want);
+  const ZoltPalette wantPalette = ExpectedPalette(c.spec);
+  EXPECT_EQ(std::memcmp(palette.rgb, wantPalette.rgb, sizeof palette.rgb), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, Reader, testing::ValuesIn(kCases),
+                         [](const testing::TestParamInfo<ReaderCase>& info) { return std::string(info.param.name); });
+
+// Fixed points of the palettes, independent of the formula the cases share.
+TEST(ReaderPalette, KnownEntries) {
+  struct Entry { std::uint16_t photometric; unsigned index; std::uint8_t r, g, b; };
+  const Entry entries[] = {
+      {PHOTOMETRIC_MINISBLACK, 100, 25, 25, 25}, {PHOTOMETRIC_MINISBLACK, 255, 63, 63, 63},
+      {PHOTOMETRIC_MINISWHITE, 0, 63, 63, 63},   {PHOTOMETRIC_MINISWHITE, 255, 0, 0, 0},
+      {PHOTOMETRIC_PALETTE, 255, 63, 0, 39},     {PHOTOMETRIC_PALETTE, 3, 0, 63, 8},
+  };
+  for (const Entry& e : entries) {
+    TiffSpec spec;
+    spec.photometric = e.photometric;
+    const std::string path = TempDir() + "/p.tif";
+    WriteTestTiff(path, spec);
+    const TiffPtr tif(TIFFOpen(path.c_str(), "rm"));
+    ZoltHeader header{};
+    ZoltPalette palette{};
+    ASSERT_TRUE(ReadData(tif.get(), header, palette));
+    EXPECT_EQ(palette.rgb[3 * e.index], e.r) << e.photometric << " " << e.index;
+    EXPECT_EQ(palette.rgb[3 * e.index + 1], e.g) << e.photometric << " " << e.index;
+    EXPECT_EQ(palette.rgb[3 * e.index + 2], e.b) << e.photometric << " " << e.index;
+  }
+}
+
+}  // namespace

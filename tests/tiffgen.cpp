@@ -1,0 +1,151 @@
+#include "tiffgen.h"
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+#include <cstdlib>
+
+std::uint8_t TestSample(std::uint32_t x, std::uint32_t y, unsigned s, int page) {
+  return static_cast<std::uint8_t>(x * 7 + y * 13 + s * 101 + static_cast<unsigned>(page) * 53);
+}
+
+std::uint16_t TestColour(unsigned channel, unsigned i) {
+  const unsigned level = channel == 0 ? i : channel == 1 ? 255 - i : i * 97 % 256;
+  return static_cast<std::uint16_t>(level * 257);
+}
+
+namespace {
+void Check(bool ok, const char* what) {
+  if (!ok) throw std::runtime_error(what);
+}
+
+void WritePage(TIFF* tif, const TiffSpec& spec, int page) {
+  const bool separate = spec.planar == PLANARCONFIG_SEPARATE;
+  TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, spec.width);
+  TIFFSetField(tif, TIFFTAG_IMAGELENGTH, spec.height);
+  TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, spec.bits);
+  TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, spec.samples);
+  TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, spec.photometric);
+  TIFFSetField(tif, TIFFTAG_PLANARCONFIG, spec.planar);
+  TIFFSetField(tif, TIFFTAG_COMPRESSION, spec.compression);
+  if (spec.predictor != PREDICTOR_NONE) TIFFSetField(tif, TIFFTAG_PREDICTOR, spec.predictor);
+  if (spec.samples == 2) {
+    const std::uint16_t extra[] = {EXTRASAMPLE_UNASSALPHA};
+    TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, extra);
+  }
+  if (spec.photometric == PHOTOMETRIC_PALETTE) {
+    std::vector<std::uint16_t> map[3];
+    for (unsigned c = 0; c < 3; ++c) {
+      for (unsigned i = 0; i < (1U << spec.bits); ++i) map[c].push_back(TestColour(c, i % 256));
+    }
+    TIFFSetField(tif, TIFFTAG_COLORMAP, map[0].data(), map[1].data(), map[2].data());
+  }
+  // The sample at (x, y, s) in the layout the spec asks for; 8-bit samples
+  // carry the test pattern, other widths just fill the bytes.
+  const unsigned perUnit = separate ? 1 : spec.samples;
+  auto fill = [&](std::vector<std::uint8_t>& buf, std::uint32_t x0, std::uint32_t y0, std::uint32_t w,
+                  std::uint32_t h, unsigned plane) {
+    for (std::size_t i = 0; i < buf.size(); ++i) buf[i] = static_cast<std::uint8_t>(i);
+    if (spec.bits != 8) return;
+    for (std::uint32_t y = 0; y < h; ++y) {
+      for (std::uint32_t x = 0; x < w; ++x) {
+        for (unsigned k = 0; k < perUnit; ++k) {
+          buf[(y * w + x) * perUnit + k] = TestSample(x0 + x, y0 + y, separate ? plane : k, page);
+        }
+      }
+    }
+  };
+  const unsigned planes = separate ? spec.samples : 1;
+  if (spec.tile != 0) {
+    TIFFSetField(tif, TIFFTAG_TILEWIDTH, spec.tile);
+    TIFFSetField(tif, TIFFTAG_TILELENGTH, spec.tile);
+    std::vector<std::uint8_t> buf(static_cast<std::size_t>(TIFFTileSize(tif)));
+    for (unsigned p = 0; p < planes; ++p) {
+      for (std::uint32_t y = 0; y < spec.height; y += spec.tile) {
+        for (std::uint32_t x = 0; x < spec.width; x += spec.tile) {
+          fill(buf, x, y, spec.tile, spec.tile, p);
+          Check(TIFFWriteTile(tif, buf.data(), x, y, 0, static_cast<std::uint16_t>(p)) > 0, "write tile");
+        }
+      }
+    }
+  } else {
+    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, spec.rowsPerStrip);
+    std::vector<std::uint8_t> buf(static_cast<std::size_t>(TIFFScanlineSize(tif)));
+    for (unsigned p = 0; p < planes; ++p) {
+      for (std::uint32_t y = 0; y < spec.height; ++y) {
+        fill(buf, 0, y, spec.width, 1, p);
+        Check(TIFFWriteScanline(tif, buf.data(), y, static_cast<std::uint16_t>(p)) == 1, "write scanline");
+      }
+    }
+  }
+  Check(TIFFWriteDirectory(tif) == 1, "write directory");
+}
+}  // namespace
+
+void WriteTestTiff(const std::string& path, const TiffSpec& spec) {
+  TIFF* tif = TIFFOpen(path.c_str(), spec.mode);
+  Check(tif != nullptr, "open test TIFF");
+  for (int page = 0; page < spec.pages; ++page) WritePage(tif, spec, page);
+  TIFFClose(tif);
+}
+
+std::vector<std::uint8_t> ExpectedPixels(const TiffSpec& spec) {
+  std::vector<std::uint8_t> pixels;
+  for (std::uint32_t y = 0; y < spec.height; ++y) {
+    for (std::uint32_t x = 0; x < spec.width; ++x) pixels.push_back(TestSample(x, y, 0, spec.pages > 1 ? 1 : 0));
+  }
+  return pixels;
+}
+
+ZoltPalette ExpectedPalette(const TiffSpec& spec) {
+  ZoltPalette palette{};
+  for (unsigned i = 0; i < 256; ++i) {
+    for (unsigned c = 0; c < 3; ++c) {
+      const unsigned grey = spec.photometric == PHOTOMETRIC_MINISWHITE ? (255 - i) / 4 : i / 4;
+      palette.rgb[3 * i + c] =
+          static_cast<std::uint8_t>(spec.photometric == PHOTOMETRIC_PALETTE ? TestColour(c, i) / 1024 : grey);
+    }
+  }
+  return palette;
+}
+
+void CorruptFirstStrip(const std::string& path) {
+  TIFF* tif = TIFFOpen(path.c_str(), "r");
+  Check(tif != nullptr, "open for corruption");
+  const std::uint64_t offset = TIFFGetStrileOffset(tif, 0);
+  const std::uint64_t count = TIFFGetStrileByteCount(tif, 0);
+  TIFFClose(tif);
+  std::vector<std::uint8_t> bytes = ReadFileBytes(path);
+  Check(count > 2 && offset + count <= bytes.size(), "strip inside file");
+  for (std::uint64_t i = offset + 2; i < offset + count; ++i) bytes[i] = 0xFF;
+  WriteFileBytes(path, bytes);
+}
+
+std::vector<std::uint8_t> ReadFileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void WriteFileBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  Check(out.good(), "write test file");
+}
+
+std::string TempDir() {
+  static std::vector<std::string> made;
+  static const bool cleanup = [] {
+    std::atexit([] {
+      std::error_code ignored;
+      for (const auto& dir : made) std::filesystem::remove_all(dir, ignored);
+    });
+    return true;
+  }();
+  (void)cleanup;
+  char pattern[] = "/tmp/zolt-test-XXXXXX";
+  Check(mkdtemp(pattern) != nullptr, "mkdtemp");
+  made.emplace_back(pattern);
+  return made.back();
+}

@@ -1,0 +1,51 @@
+// Test TIFF files made with libtiff, and the pixels and palette a correct
+// reader must get from them.
+#ifndef ZOLT_TESTS_TIFFGEN_H
+#define ZOLT_TESTS_TIFFGEN_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <tiffio.h>
+
+#include "zoltfile.h"
+
+struct TiffSpec {
+  std::uint32_t width = 23;
+  std::uint32_t height = 17;
+  std::uint16_t photometric = PHOTOMETRIC_MINISBLACK;
+  std::uint16_t samples = 1;
+  std::uint16_t bits = 8;
+  std::uint16_t planar = PLANARCONFIG_CONTIG;
+  std::uint16_t compression = COMPRESSION_NONE;
+  std::uint16_t predictor = PREDICTOR_NONE;
+  std::uint32_t rowsPerStrip = 5;
+  std::uint32_t tile = 0;    // tiles of tile x tile pixels instead of strips
+  const char* mode = "w";    // "wb": big-endian, "w8": BigTIFF
+  int pages = 1;
+};
+
+// The value of sample s of pixel (x, y) on a page.
+std::uint8_t TestSample(std::uint32_t x, std::uint32_t y, unsigned s, int page);
+
+// The colour map of paletted test images: entry i is (i * 257, (255 - i) * 257, (i * 97 % 256) * 257).
+std::uint16_t TestColour(unsigned channel, unsigned i);
+
+void WriteTestTiff(const std::string& path, const TiffSpec& spec);
+
+// The first sample of every pixel of the image a reader converts (the second
+// page of a multi-page file).
+std::vector<std::uint8_t> ExpectedPixels(const TiffSpec& spec);
+ZoltPalette ExpectedPalette(const TiffSpec& spec);
+
+// Overwrites the first strip's data after its first two bytes with 0xFF.
+void CorruptFirstStrip(const std::string& path);
+
+std::vector<std::uint8_t> ReadFileBytes(const std::string& path);
+void WriteFileBytes(const std::string& path, const std::vector<std::uint8_t>& bytes);
+
+// A fresh empty directory, removed with everything in it at exit.
+std::string TempDir();
+
+#endif

@@ -1,0 +1,117 @@
+// The header's byte layout, and the TIFF that WriteData makes: fields, colour
+// map and the exact bytes of every strip.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "resources.h"
+#include "tiffgen.h"
+#include "writedata.h"
+#include "zoltfile.h"
+
+namespace {
+
+TEST(Header, LittleEndianSigned16) {
+  struct Row { std::int16_t width, height; std::uint8_t bytes[4]; };
+  const Row rows[] = {
+      {300, 1, {0x2C, 0x01, 0x01, 0x00}},
+      {32767, 256, {0xFF, 0x7F, 0x00, 0x01}},
+      {-1, -32768, {0xFF, 0xFF, 0x00, 0x80}},
+  };
+  for (const Row& r : rows) {
+    const ZoltHeader header{{'Z', 'O', 'L', 'T'}, r.width, r.height};
+    std::uint8_t bytes[kZoltHeaderSize];
+    EncodeZoltHeader(header, bytes);
+    EXPECT_EQ(std::memcmp(bytes, "ZOLT", 4), 0);
+    EXPECT_EQ(std::memcmp(bytes + 4, r.bytes, 4), 0) << r.width << "x" << r.height;
+    const ZoltHeader back = DecodeZoltHeader(bytes);
+    EXPECT_EQ(back.width, r.width);
+    EXPECT_EQ(back.height, r.height);
+  }
+}
+
+// Each strip as it must stand in the file: 64 rows of the image, the last
+// strip padded to the full strip size with what the strip before it left in a
+// strip-sized buffer.
+std::vector<std::vector<std::uint8_t>> ExpectedStrips(const std::vector<std::uint8_t>& pixels, std::size_t width,
+                                                      std::size_t height) {
+  std::vector<std::vector<std::uint8_t>> strips;
+  const std::size_t stripBytes = width * std::min<std::size_t>(64, height);
+  std::vector<std::uint8_t> buffer(stripBytes);
+  for (std::size_t row = 0; row < height; row += 64) {
+    const std::size_t bytes = width * std::min<std::size_t>(64, height - row);
+    std::copy_n(pixels.begin() + static_cast<std::ptrdiff_t>(row * width), bytes, buffer.begin());
+    strips.push_back(buffer);
+  }
+  return strips;
+}
+
+class Writer : public testing::TestWithParam<std::pair<int, int>> {};
+
+TEST_P(Writer, FieldsColourMapAndStrips) {
+  const auto [width, height] = GetParam();
+  const ZoltHeader header{{'x', 'x', 'x', 'x'}, static_cast<std::int16_t>(width), static_cast<std::int16_t>(height)};
+  std::vector<std::uint8_t> pixels(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+  for (std::size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<std::uint8_t>(i * 31 + i / 7);
+  ZoltPalette palette{};
+  for (std::size_t i = 0; i < sizeof palette.rgb; ++i) palette.rgb[i] = static_cast<std::uint8_t>(i % 70);
+
+  const std::string path = TempDir() + "/out.tif";
+  {
+    const TiffPtr out(TIFFOpen(path.c_str(), "w"));
+    ASSERT_TRUE(out);
+    ASSERT_EQ(WriteData(out.get(), header, pixels.data(), palette), 1);
+  }
+
+  const TiffPtr tif(TIFFOpen(path.c_str(), "r"));
+  ASSERT_TRUE(tif);
+  std::uint32_t w = 0, h = 0, rowsPerStrip = 0;
+  std::uint16_t photometric = 0, samples = 0, bits = 0, compression = 0, unit = 0;
+  float xres = 0, yres = 0;
+  std::uint16_t *red = nullptr, *green = nullptr, *blue = nullptr;
+  ASSERT_TRUE(TIFFGetField(tif.get(), TIFFTAG_IMAGEWIDTH, &w) && TIFFGetField(tif.get(), TIFFTAG_IMAGELENGTH, &h) &&
+              TIFFGetField(tif.get(), TIFFTAG_ROWSPERSTRIP, &rowsPerStrip) &&
+              TIFFGetField(tif.get(), TIFFTAG_PHOTOMETRIC, &photometric) &&
+              TIFFGetField(tif.get(), TIFFTAG_SAMPLESPERPIXEL, &samples) &&
+              TIFFGetField(tif.get(), TIFFTAG_BITSPERSAMPLE, &bits) &&
+              TIFFGetField(tif.get(), TIFFTAG_COMPRESSION, &compression) &&
+              TIFFGetField(tif.get(), TIFFTAG_RESOLUTIONUNIT, &unit) &&
+              TIFFGetField(tif.get(), TIFFTAG_XRESOLUTION, &xres) &&
+              TIFFGetField(tif.get(), TIFFTAG_YRESOLUTION, &yres) &&
+              TIFFGetField(tif.get(), TIFFTAG_COLORMAP, &red, &green, &blue));
+  EXPECT_EQ(w, static_cast<std::uint32_t>(width));
+  EXPECT_EQ(h, static_cast<std::uint32_t>(height));
+  EXPECT_EQ(rowsPerStrip, 64U);
+  EXPECT_EQ(photometric, PHOTOMETRIC_PALETTE);
+  EXPECT_EQ(samples, 1);
+  EXPECT_EQ(bits, 8);
+  EXPECT_EQ(compression, COMPRESSION_NONE);
+  EXPECT_EQ(unit, RESUNIT_INCH);
+  EXPECT_EQ(xres, 300.0F);
+  EXPECT_EQ(yres, 300.0F);
+  for (unsigned i = 0; i < 256; ++i) {
+    // Components above 63 keep the low 16 bits of the shift: 64 gives 0.
+    EXPECT_EQ(red[i], static_cast<std::uint16_t>(palette.rgb[3 * i] << 10)) << i;
+    EXPECT_EQ(green[i], static_cast<std::uint16_t>(palette.rgb[3 * i + 1] << 10)) << i;
+    EXPECT_EQ(blue[i], static_cast<std::uint16_t>(palette.rgb[3 * i + 2] << 10)) << i;
+  }
+  const auto want = ExpectedStrips(pixels, static_cast<std::size_t>(width), static_cast<std::size_t>(height));
+  ASSERT_EQ(TIFFNumberOfStrips(tif.get()), want.size());
+  for (std::uint32_t s = 0; s < want.size(); ++s) {
+    std::vector<std::uint8_t> raw(want[s].size() + 1);
+    ASSERT_EQ(TIFFReadRawStrip(tif.get(), s, raw.data(), static_cast<tmsize_t>(raw.size())),
+              static_cast<tmsize_t>(want[s].size()));
+    raw.pop_back();
+    EXPECT_EQ(raw, want[s]) << "strip " << s;
+  }
+}
+
+// 1 x 1; exactly one strip; a short second strip (640 bytes: row 64, then
+// rows 1 to 63); a short third strip; a wide image.
+INSTANTIATE_TEST_SUITE_P(Sizes, Writer,
+                         testing::Values(std::make_pair(1, 1), std::make_pair(10, 64), std::make_pair(10, 65),
+                                         std::make_pair(10, 130), std::make_pair(301, 200)));
+
+}  // namespace
