@@ -37,9 +37,9 @@ struct MallocFreer {
 using MallocBuffer = std::unique_ptr<std::uint8_t[], MallocFreer>;
 
 // Removes the output file when the conversion fails after the file was
-// created, so that no incomplete file is left behind. Only a regular file is
-// removed: a device or a pipe given as the output (/dev/full, /dev/stdout) is
-// never touched.
+// created, so that no incomplete file is left behind. Only a regular file that
+// the path itself names is removed: never a device or a pipe given as the
+// output (/dev/full, /dev/stdout), nor a symbolic link.
 class PartialOutput {
  public:
   PartialOutput(const char* path, int fd);
@@ -51,7 +51,9 @@ class PartialOutput {
 
  private:
   const char* path_;
-  bool remove_;
+  bool remove_ = false;
+  unsigned long long device_ = 0;
+  unsigned long long inode_ = 0;
 };
 
 #endif

@@ -42,7 +42,7 @@ void WritePage(TIFF* tif, const TiffSpec& spec, int page) {
     }
     TIFFSetField(tif, TIFFTAG_COLORMAP, map[0].data(), map[1].data(), map[2].data());
   }
-  // The sample at (x, y, s) in the layout the spec asks for; 8-bit samples
+  // The sample at (x, y, s) in the layout the TiffSpec asks for; 8-bit samples
   // carry the test pattern, other widths just fill the bytes.
   const unsigned perUnit = separate ? 1 : spec.samples;
   auto fill = [&](std::vector<std::uint8_t>& buf, std::uint32_t x0, std::uint32_t y0, std::uint32_t w,

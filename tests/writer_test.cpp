@@ -1,5 +1,4 @@
-// The header's byte layout, and the TIFF that WriteData makes: fields, colour
-// map and the exact bytes of every strip.
+// The header's byte layout, and the exact bytes of every strip WriteData writes.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -50,13 +49,12 @@ std::vector<std::vector<std::uint8_t>> ExpectedStrips(const std::vector<std::uin
 
 class Writer : public testing::TestWithParam<std::pair<int, int>> {};
 
-TEST_P(Writer, FieldsColourMapAndStrips) {
+TEST_P(Writer, Strips) {
   const auto [width, height] = GetParam();
   const ZoltHeader header{{'x', 'x', 'x', 'x'}, static_cast<std::int16_t>(width), static_cast<std::int16_t>(height)};
   std::vector<std::uint8_t> pixels(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
   for (std::size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<std::uint8_t>(i * 31 + i / 7);
-  ZoltPalette palette{};
-  for (std::size_t i = 0; i < sizeof palette.rgb; ++i) palette.rgb[i] = static_cast<std::uint8_t>(i % 70);
+  const ZoltPalette palette{};
 
   const std::string path = TempDir() + "/out.tif";
   {
@@ -65,38 +63,10 @@ TEST_P(Writer, FieldsColourMapAndStrips) {
     ASSERT_EQ(WriteData(out.get(), header, pixels.data(), palette), 1);
   }
 
+  // Fields and colour map are read back by an independent reader in
+  // tifffile_check.py; here the bytes of every strip.
   const TiffPtr tif(TIFFOpen(path.c_str(), "r"));
   ASSERT_TRUE(tif);
-  std::uint32_t w = 0, h = 0, rowsPerStrip = 0;
-  std::uint16_t photometric = 0, samples = 0, bits = 0, compression = 0, unit = 0;
-  float xres = 0, yres = 0;
-  std::uint16_t *red = nullptr, *green = nullptr, *blue = nullptr;
-  ASSERT_TRUE(TIFFGetField(tif.get(), TIFFTAG_IMAGEWIDTH, &w) && TIFFGetField(tif.get(), TIFFTAG_IMAGELENGTH, &h) &&
-              TIFFGetField(tif.get(), TIFFTAG_ROWSPERSTRIP, &rowsPerStrip) &&
-              TIFFGetField(tif.get(), TIFFTAG_PHOTOMETRIC, &photometric) &&
-              TIFFGetField(tif.get(), TIFFTAG_SAMPLESPERPIXEL, &samples) &&
-              TIFFGetField(tif.get(), TIFFTAG_BITSPERSAMPLE, &bits) &&
-              TIFFGetField(tif.get(), TIFFTAG_COMPRESSION, &compression) &&
-              TIFFGetField(tif.get(), TIFFTAG_RESOLUTIONUNIT, &unit) &&
-              TIFFGetField(tif.get(), TIFFTAG_XRESOLUTION, &xres) &&
-              TIFFGetField(tif.get(), TIFFTAG_YRESOLUTION, &yres) &&
-              TIFFGetField(tif.get(), TIFFTAG_COLORMAP, &red, &green, &blue));
-  EXPECT_EQ(w, static_cast<std::uint32_t>(width));
-  EXPECT_EQ(h, static_cast<std::uint32_t>(height));
-  EXPECT_EQ(rowsPerStrip, 64U);
-  EXPECT_EQ(photometric, PHOTOMETRIC_PALETTE);
-  EXPECT_EQ(samples, 1);
-  EXPECT_EQ(bits, 8);
-  EXPECT_EQ(compression, COMPRESSION_NONE);
-  EXPECT_EQ(unit, RESUNIT_INCH);
-  EXPECT_EQ(xres, 300.0F);
-  EXPECT_EQ(yres, 300.0F);
-  for (unsigned i = 0; i < 256; ++i) {
-    // Components above 63 keep the low 16 bits of the shift: 64 gives 0.
-    EXPECT_EQ(red[i], static_cast<std::uint16_t>(palette.rgb[3 * i] << 10)) << i;
-    EXPECT_EQ(green[i], static_cast<std::uint16_t>(palette.rgb[3 * i + 1] << 10)) << i;
-    EXPECT_EQ(blue[i], static_cast<std::uint16_t>(palette.rgb[3 * i + 2] << 10)) << i;
-  }
   const auto want = ExpectedStrips(pixels, static_cast<std::size_t>(width), static_cast<std::size_t>(height));
   ASSERT_EQ(TIFFNumberOfStrips(tif.get()), want.size());
   for (std::uint32_t s = 0; s < want.size(); ++s) {

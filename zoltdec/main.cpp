@@ -44,16 +44,23 @@ int main(int argc, char** argv) {
   PartialOutput partial(argv[2], fd);
   const int tiffFd = fcntl(fd, F_DUPFD_CLOEXEC, 0);
   TiffPtr tif(tiffFd >= 0 ? TIFFFdOpen(tiffFd, argv[2], "w") : nullptr);
-  if (!tif && tiffFd >= 0) close(tiffFd);
-  bool ok = tif && WriteData(tif.get(), header, pixels.get(), palette) == 1;
-  const bool reported = tif && !ok;  // WriteData has said why
-  ok = ok && TIFFFlush(tif.get()) == 1;
-  tif.reset();
-  ok = close(fd) == 0 && ok;
-  if (!ok) {
-    if (!reported) std::fprintf(stderr, "Error: can't write output file\n");
+  if (!tif) {
+    if (tiffFd >= 0) close(tiffFd);
+    close(fd);
+    std::fprintf(stderr, "Error: can't write output file\n");
     return 1;
   }
+  const bool written = WriteData(tif.get(), header, pixels.get(), palette) == 1;  // says why it fails
+  const bool flushed = written && TIFFFlush(tif.get()) == 1;
+  if (!flushed) {
+    // Closing a failed output only makes libtiff repeat the failure.
+    TIFFSetErrorHandler(nullptr);
+    TIFFSetWarningHandler(nullptr);
+  }
+  tif.reset();
+  const bool closed = close(fd) == 0;
+  if (written && !(flushed && closed)) std::fprintf(stderr, "Error: can't write output file\n");
+  if (!(written && flushed && closed)) return 1;
   partial.Keep();
   return 0;
 }
