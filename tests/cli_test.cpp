@@ -36,8 +36,15 @@ RunResult RunProgram(const std::string& program, const std::vector<std::string>&
   const std::string dir = TempDir();
   const std::string outPath = dir + "/stdout";
   const std::string errPath = dir + "/stderr";
-  std::vector<char*> argv{const_cast<char*>(program.c_str())};
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  // ZOLT_TEST_WRAPPER runs every program under a tool, such as
+  // "valgrind --error-exitcode=99 -q".
+  std::vector<std::string> words;
+  std::istringstream wrapper(std::getenv("ZOLT_TEST_WRAPPER") != nullptr ? std::getenv("ZOLT_TEST_WRAPPER") : "");
+  for (std::string word; wrapper >> word;) words.push_back(word);
+  words.push_back(program);
+  words.insert(words.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& w : words) argv.push_back(w.data());
   argv.push_back(nullptr);
   const pid_t pid = fork();
   if (pid == 0) {
@@ -47,7 +54,7 @@ RunResult RunProgram(const std::string& program, const std::vector<std::string>&
     dup2(err, 2);
     const rlimit limit{fileLimit, fileLimit};
     if (fileLimit != 0) setrlimit(RLIMIT_FSIZE, &limit);
-    execv(program.c_str(), argv.data());
+    execvp(argv[0], argv.data());
     _exit(127);
   }
   int status = 0;
@@ -110,6 +117,8 @@ const CliCase kCases[] = {
      "$OUT", 1, "Error: image is 32768x2; width and height must be 1 to 32767\n", Output::kAbsent},
     {"EncCorrupt", kEnc, [](auto& in) { Tiff(in, [](TiffSpec& s) { s.compression = COMPRESSION_LZW; }); CorruptFirstStrip(in); },
      "$OUT", 1, "Error: can't read image data\n", Output::kKept, true},
+    {"EncDirectoryInput", kEnc, [](auto& in) { mkdir(in.c_str(), 0700); }, "$OUT", 1, "Error: Can't open TIFF File\n",
+     Output::kAbsent},
     {"EncNoOutputDir", kEnc, [](auto& in) { Tiff(in, [](TiffSpec&) {}); }, "/nonexistent/out.zolt", 1,
      "Error: Can't open output file\n", Output::kAbsent},
     {"EncDevFull", kEnc, [](auto& in) { Tiff(in, [](TiffSpec&) {}); }, "/dev/full", 1,
@@ -152,6 +161,7 @@ TEST_P(Cli, StatusMessageAndOutput) {
   const std::string out = c.out == "$OUT" ? dir + "/output" : c.out;
   const std::string older = "an older file that must survive a rejected input";
   if (c.makeInput) c.makeInput(in);
+  SaveSeed(c.program == kEnc ? "tiff" : "zolt", c.name, in);
   if (c.preexisting) WriteFileBytes(out, std::vector<std::uint8_t>(older.begin(), older.end()));
 
   const RunResult r = RunProgram(c.program, {in, out}, c.fileLimit);
@@ -240,6 +250,55 @@ TEST(CliFormat, SizesOffsetsAndRoundTrip) {
   ASSERT_EQ(RunProgram(kDec, {dir + "/a.zolt", dir + "/a.tif"}).status, 0);
   ASSERT_EQ(RunProgram(kEnc, {dir + "/a.tif", dir + "/b.zolt"}).status, 0);
   EXPECT_EQ(ReadFileBytes(dir + "/b.zolt"), zolt);
+}
+
+// Every truncation of a valid ZOLT file is rejected with no output; only the
+// whole file converts.
+TEST(CliFaults, EveryTruncatedZolt) {
+  const std::string dir = TempDir();
+  const std::vector<std::uint8_t> zolt = Zolt(3, 2);
+  for (std::size_t length = 0; length <= zolt.size(); ++length) {
+    WriteFileBytes(dir + "/in.zolt", {zolt.begin(), zolt.begin() + static_cast<std::ptrdiff_t>(length)});
+    const RunResult r = RunProgram(kDec, {dir + "/in.zolt", dir + "/out.tif"});
+    const bool whole = length == zolt.size();
+    EXPECT_EQ(r.status, whole ? 0 : 1) << length;
+    EXPECT_EQ(r.err, whole ? "" : "Error: ZOLT file is truncated\n") << length;
+    EXPECT_EQ(Exists(dir + "/out.tif"), whole) << length;
+    unlink((dir + "/out.tif").c_str());
+  }
+}
+
+// A TIFF cut short anywhere either converts to exactly the right image or
+// fails with status 1 and no output. The files (made with tifffile) hold their
+// directory before the image data, so most cuts damage only the data.
+TEST(CliFaults, EveryTruncatedTiff) {
+  TiffSpec spec;
+  spec.width = 33;
+  spec.height = 21;
+  const std::vector<std::uint8_t> pixels = ExpectedPixels(spec);
+  for (const char* name : {"ifd-first-strips.tif", "ifd-first-deflate-tiles.tif"}) {
+    const std::vector<std::uint8_t> tiff = ReadFileBytes(std::string(TEST_DATA_DIR) + "/" + name);
+    ASSERT_FALSE(tiff.empty());
+    const std::string dir = TempDir();
+    int converted = 0;
+    for (std::size_t length = tiff.size() % 3; length <= tiff.size(); length += 3) {  // every third, and the whole
+      WriteFileBytes(dir + "/in.tif", {tiff.begin(), tiff.begin() + static_cast<std::ptrdiff_t>(length)});
+      const RunResult r = RunProgram(kEnc, {dir + "/in.tif", dir + "/out.zolt"});
+      if (r.status == 0) {
+        ++converted;
+        const std::vector<std::uint8_t> zolt = ReadFileBytes(dir + "/out.zolt");
+        ASSERT_EQ(zolt.size(), 780 + pixels.size()) << name << " cut at " << length;
+        EXPECT_TRUE(std::equal(pixels.begin(), pixels.end(), zolt.begin() + 8)) << name << " cut at " << length;
+        unlink((dir + "/out.zolt").c_str());
+      } else {
+        EXPECT_EQ(r.status, 1) << name << " cut at " << length << ": " << r.err;
+        EXPECT_FALSE(Exists(dir + "/out.zolt")) << name << " cut at " << length;
+        const std::string last = r.err.substr(r.err.rfind('\n', r.err.size() - 2) + 1);  // npos + 1 is 0
+        EXPECT_TRUE(last.rfind("Error: ", 0) == 0 || last.rfind("Unsupported file format", 0) == 0) << r.err;
+      }
+    }
+    EXPECT_GE(converted, 1) << name;  // at least the whole file
+  }
 }
 
 }  // namespace

@@ -69,6 +69,7 @@ TEST_P(Reader, ConvertsOrRejects) {
   const std::string path = TempDir() + "/in.tif";
   WriteTestTiff(path, c.spec);
   if (c.corrupt) CorruptFirstStrip(path);
+  SaveSeed("tiff", c.name, path);
 
   const TiffPtr tif(TIFFOpen(path.c_str(), "rm"));
   ASSERT_TRUE(tif);

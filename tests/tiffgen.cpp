@@ -149,3 +149,11 @@ std::string TempDir() {
   made.emplace_back(pattern);
   return made.back();
 }
+
+void SaveSeed(const char* kind, const std::string& name, const std::string& path) {
+  const char* root = std::getenv("ZOLT_SEED_DIR");
+  if (root == nullptr || !std::filesystem::is_regular_file(path)) return;
+  const std::filesystem::path dir = std::filesystem::path(root) / kind;
+  std::filesystem::create_directories(dir);
+  std::filesystem::copy_file(path, dir / name, std::filesystem::copy_options::overwrite_existing);
+}

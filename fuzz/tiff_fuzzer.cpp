@@ -1,0 +1,36 @@
+// Arbitrary bytes as a TIFF file, through zoltenc's reader.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+#include "memtiff.h"
+#include "readdata.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  static const bool quiet = (QuietTiff(), true);
+  (void)quiet;
+  MemFile file{std::vector<std::uint8_t>(data, data + size)};
+  const TiffPtr tif(OpenMemTiff(file, "rm"));
+  if (!tif) return 0;
+  ZoltHeader header{};
+  ZoltPalette palette{};
+  const TiffBuffer pixels = ReadData(tif.get(), header, palette);
+  if (!pixels) return 0;
+  if (header.width < 1 || header.height < 1) {
+    std::fprintf(stderr, "accepted an image of %dx%d\n", header.width, header.height);
+    std::abort();
+  }
+  // Every byte of the pixel buffer and palette goes out as zoltenc would write
+  // it: a buffer shorter than width * height faults under AddressSanitizer, and
+  // bytes never written show up under valgrind.
+  static const int sink = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+  const std::size_t count = static_cast<std::size_t>(header.width) * static_cast<std::size_t>(header.height);
+  if (::write(sink, pixels.get(), count) != static_cast<ssize_t>(count) ||
+      ::write(sink, palette.rgb, sizeof palette.rgb) != static_cast<ssize_t>(sizeof palette.rgb)) {
+    std::abort();
+  }
+  return 0;
+}

@@ -1,0 +1,38 @@
+#!/bin/sh
+# Installation, manual pages and Debian package, as a user would meet them.
+#   install_test.sh install|manlint|package BUILD_DIR SOURCE_DIR
+set -eu
+mode=$1 build=$2 src=$3
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+files="bin/zoltdec bin/zoltenc share/man/man1/zoltdec.1 share/man/man1/zoltenc.1 share/man/man5/zolt.5"
+listed() { tr ' ' '\n' | sed "s|^|$1|" | sort; }
+
+case $mode in
+install)
+  cmake --install "$build" --prefix "$tmp/p" >/dev/null
+  [ "$(cd "$tmp/p" && find . -type f | sed 's|^\./||' | sort)" = "$(echo $files | listed '')" ] ||
+    fail "installed files: $(cd "$tmp/p" && find . -type f)"
+  "$tmp/p/bin/zoltenc" "$src/samples/sample.tif" "$tmp/a.zolt"
+  "$tmp/p/bin/zoltdec" "$tmp/a.zolt" "$tmp/b.tif"
+  "$tmp/p/bin/zoltenc" "$tmp/b.tif" "$tmp/b.zolt"
+  cmp "$tmp/a.zolt" "$tmp/b.zolt"
+  MANPATH="$tmp/p/share/man" man -P cat zoltenc 2>/dev/null | grep -q "zoltenc in.tiff out.zolt" || fail "man zoltenc"
+  ;;
+manlint)
+  for page in "$src"/docs/*.[15]; do
+    warnings=$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 man --warnings -E UTF-8 -l -Tutf8 -Z "$page" 2>&1 >/dev/null)
+    [ -z "$warnings" ] || fail "$page: $warnings"
+  done
+  ;;
+package)
+  cpack -G DEB --config "$build/CPackConfig.cmake" -B "$tmp/pkg" >/dev/null
+  deb=$(ls "$tmp"/pkg/*.deb)
+  [ "$(dpkg-deb -c "$deb" | awk '{print $6}' | grep -v '/$' | sort)" = "$(echo $files | listed ./usr/)" ] ||
+    fail "package files: $(dpkg-deb -c "$deb")"
+  dpkg-deb -f "$deb" Depends | grep -q 'libtiff6' || fail "Depends: $(dpkg-deb -f "$deb" Depends)"
+  ;;
+*) fail "unknown mode $mode" ;;
+esac
+echo "$mode: ok"
