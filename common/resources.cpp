@@ -1,7 +1,19 @@
 #include "resources.h"
 
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cstdint>
+
+void AdviseHugePages(void* buffer, std::size_t size) {
+  constexpr std::uintptr_t kHugePage = std::uintptr_t{2} << 20U;
+  const auto start = reinterpret_cast<std::uintptr_t>(buffer);
+  const std::uintptr_t begin = (start + kHugePage - 1) & ~(kHugePage - 1);
+  const std::uintptr_t end = (start + size) & ~(kHugePage - 1);
+  // Only a hint: where huge pages cannot be had, the buffer works as before.
+  if (buffer != nullptr && end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+}
 
 namespace {
 // Whether path names, without a link between, the regular file open as fd.

@@ -26,8 +26,15 @@ struct TiffFreer {
 };
 using TiffBuffer = std::unique_ptr<std::uint8_t[], TiffFreer>;
 
+// Asks the kernel to back the 2 MiB-aligned interior of a large buffer with
+// transparent huge pages: filling a fresh whole-image buffer then takes a
+// fraction of the page faults.
+void AdviseHugePages(void* buffer, std::size_t size);
+
 inline TiffBuffer AllocTiffBuffer(std::size_t size) {
-  return TiffBuffer(static_cast<std::uint8_t*>(_TIFFmalloc(static_cast<tmsize_t>(size))));
+  TiffBuffer buffer(static_cast<std::uint8_t*>(_TIFFmalloc(static_cast<tmsize_t>(size))));
+  AdviseHugePages(buffer.get(), size);
+  return buffer;
 }
 
 // A buffer from malloc.
@@ -35,6 +42,12 @@ struct MallocFreer {
   void operator()(void* buffer) const { std::free(buffer); }
 };
 using MallocBuffer = std::unique_ptr<std::uint8_t[], MallocFreer>;
+
+inline MallocBuffer AllocMallocBuffer(std::size_t size) {
+  MallocBuffer buffer(static_cast<std::uint8_t*>(std::malloc(size)));
+  AdviseHugePages(buffer.get(), size);
+  return buffer;
+}
 
 // Removes the output file when the conversion fails after the file was
 // created, so that no incomplete file is left behind. Only a regular file that

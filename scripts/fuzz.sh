@@ -15,7 +15,7 @@ for target in tiff zolt; do
   # stderr of the code under test is closed (every rejected input prints a
   # line); libFuzzer and the sanitizers keep reporting, into the log.
   log="build-fuzz/fuzz_$target.log"
-  if ! build-fuzz/fuzz_$target -max_total_time="$seconds" -close_fd_mask=2 -print_final_stats=1 \
+  if ! build-fuzz/fuzz_$target -max_total_time="$seconds" -timeout=30 -close_fd_mask=2 -print_final_stats=1 \
       -artifact_prefix=build-fuzz/findings/ "$work" "fuzz/corpus/$target" "fuzz/regressions/$target" >"$log" 2>&1; then
     tail -n 40 "$log"
     echo "fuzz_$target failed; inputs found: $(ls build-fuzz/findings)"

@@ -119,6 +119,8 @@ const CliCase kCases[] = {
      "$OUT", 1, "Error: can't read image data\n", Output::kKept, true},
     {"EncDirectoryInput", kEnc, [](auto& in) { mkdir(in.c_str(), 0700); }, "$OUT", 1, "Error: Can't open TIFF File\n",
      Output::kAbsent},
+    {"EncMissingTiles", kEnc, [](auto& in) { WriteFileBytes(in, ReadFileBytes(TEST_DATA_DIR "/missing-tiles.tif")); },
+     "$OUT", 1, "Error: can't read image data\n", Output::kAbsent},
     {"EncNoOutputDir", kEnc, [](auto& in) { Tiff(in, [](TiffSpec&) {}); }, "/nonexistent/out.zolt", 1,
      "Error: Can't open output file\n", Output::kAbsent},
     {"EncDevFull", kEnc, [](auto& in) { Tiff(in, [](TiffSpec&) {}); }, "/dev/full", 1,

@@ -34,7 +34,7 @@ MallocBuffer ReadZolt(std::FILE* in, ZoltHeader& header, ZoltPalette& palette) {
     return nullptr;
   }
 
-  MallocBuffer pixels(static_cast<std::uint8_t*>(std::malloc(pixelCount)));
+  MallocBuffer pixels = AllocMallocBuffer(pixelCount);
   if (!pixels) {
     std::fprintf(stderr, "Error: can't allocate image buffer\n");
     return nullptr;

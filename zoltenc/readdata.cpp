@@ -49,6 +49,13 @@ void CopySamples(std::uint8_t* dst, const std::uint8_t* src, std::size_t count, 
   for (std::size_t k = 0; k < count; ++k) dst[k] = src[k * step];
 }
 
+// Whether strip or tile n is stored at all. libtiff reads uncompressed data
+// at offset 0 (the file header) for a strip or tile whose entries are missing
+// or zero; such data is missing, never valid.
+bool Stored(TIFF* tif, std::uint32_t n) {
+  return TIFFGetStrileOffset(tif, n) != 0 && TIFFGetStrileByteCount(tif, n) != 0;
+}
+
 // One sample per pixel in each strip (one-sample images, and the first plane
 // of separate planes): every strip decodes straight into its rows. The exact
 // byte count lets libtiff read uncompressed strips without a copy.
@@ -58,7 +65,7 @@ bool ReadStripsDirect(TIFF* tif, std::uint8_t* pixels, std::uint32_t width, std:
     const std::uint32_t rows = std::min(rowsPerStrip, height - row);
     const auto size = static_cast<tmsize_t>(rows) * width;
     const std::uint32_t strip = TIFFComputeStrip(tif, row, 0);
-    if (TIFFReadEncodedStrip(tif, strip, pixels + static_cast<std::size_t>(row) * width, size) != size) {
+    if (!Stored(tif, strip) || TIFFReadEncodedStrip(tif, strip, pixels + static_cast<std::size_t>(row) * width, size) != size) {
       return false;
     }
   }
@@ -70,7 +77,7 @@ bool ReadStripsDirect(TIFF* tif, std::uint8_t* pixels, std::uint32_t width, std:
 bool ReadStripsInterleaved(TIFF* tif, std::uint8_t* pixels, std::uint32_t width, std::uint32_t height,
                            std::uint8_t* scratch) {
   for (std::uint32_t row = 0; row < height; ++row) {
-    if (TIFFReadScanline(tif, scratch, row, 0) != 1) return false;
+    if (!Stored(tif, TIFFComputeStrip(tif, row, 0)) || TIFFReadScanline(tif, scratch, row, 0) != 1) return false;
     CopySamples(pixels + static_cast<std::size_t>(row) * width, scratch, width, 2);
   }
   return true;
@@ -85,7 +92,7 @@ bool ReadTiles(TIFF* tif, std::uint8_t* pixels, std::uint32_t width, std::uint32
     for (std::uint64_t x = 0; x < width; x += tileWidth) {
       const std::uint32_t tile =
           TIFFComputeTile(tif, static_cast<std::uint32_t>(x), static_cast<std::uint32_t>(y), 0, 0);
-      if (TIFFReadEncodedTile(tif, tile, scratch, tileSize) != tileSize) return false;
+      if (!Stored(tif, tile) || TIFFReadEncodedTile(tif, tile, scratch, tileSize) != tileSize) return false;
       const std::uint64_t rows = std::min<std::uint64_t>(tileLength, height - y);
       const std::uint64_t cols = std::min<std::uint64_t>(tileWidth, width - x);
       for (std::uint64_t r = 0; r < rows; ++r) {

@@ -1,0 +1,80 @@
+#!/bin/bash
+# Times zoltenc and zoltdec against the tools people would otherwise use, and
+# how both grow with the image. Makes its own inputs; installs the peers.
+#   bench/run.sh           8192 x 8192 inputs, 5 runs each, sizes up to 32767 x 32767
+#   bench/run.sh --quick   small inputs, 2 runs: checks that the benchmark works
+# Results go to build/bench/ (or $BENCH_DIR): report.md, scaling.png, raw data.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+quick=0
+[ "${1:-}" = "--quick" ] && quick=1
+
+scripts/install-deps.sh hyperfine imagemagick graphicsmagick libvips-tools netpbm libtiff-tools gnuplot-nox time
+scripts/build.sh >/dev/null
+bin=$root/build
+out=${BENCH_DIR:-$root/build/bench}
+mkdir -p "$out"
+cd "$out"
+rm -f results.tsv scaling.tsv
+
+if [ $quick = 1 ]; then side=512 runs=2 sizes="256 512"; else side=8192 runs=5 sizes="1024 4096 16384 32767"; fi
+im=/usr/bin/convert  # ImageMagick 6 (the Debian alternative)
+
+# Median seconds of each command (hyperfine, after a warm-up run, inputs in the
+# page cache) and peak resident KiB (one run under /usr/bin/time), appended to
+# results.tsv as: group, name, median seconds, peak KiB.
+bench() {
+  local group=$1
+  shift
+  local names=() cmds=() hf=()
+  while [ $# -gt 0 ]; do
+    names+=("$1") cmds+=("$2") hf+=(-n "$1" "$2")
+    shift 2
+  done
+  hyperfine -N --style none --warmup 1 --runs "$runs" --export-json "$group.json" "${hf[@]}" >/dev/null
+  for i in "${!names[@]}"; do
+    local median
+    median=$(/usr/bin/python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["results"][int(sys.argv[2])]["median"])' "$group.json" "$i")
+    /usr/bin/time -o peak.txt -f %M sh -c "${cmds[$i]}" >/dev/null
+    printf '%s\t%s\t%s\t%s\n' "$group" "${names[$i]}" "$median" "$(tail -n 1 peak.txt)" >>results.tsv
+  done
+}
+
+echo "making ${side} x ${side} inputs"
+for c in none lzw deflate; do "$bin/zolt_makeimage" "$side" "$side" "in-$c.tif" "$c"; done
+"$bin/zoltenc" in-none.tif in.zolt
+dd if=in.zolt of=pixels.gray iflag=skip_bytes,count_bytes skip=8 count=$((side * side)) status=none
+
+for c in none lzw deflate; do
+  echo "zoltenc, $c input"
+  bench "enc-$c" \
+    zoltenc "$bin/zoltenc in-$c.tif out.zolt" \
+    dd "dd if=in-$c.tif of=out.dd bs=4M status=none" \
+    "tiffcp -c none" "tiffcp -c none in-$c.tif out-tiffcp.tif" \
+    ImageMagick "$im in-$c.tif gray:out-im.gray" \
+    GraphicsMagick "gm convert in-$c.tif gray:out-gm.gray" \
+    libvips "vips copy in-$c.tif out.v" \
+    "Netpbm tifftopnm" "sh -c 'tifftopnm -quiet in-$c.tif >out.pgm'"
+done
+
+echo "zoltdec"
+bench dec \
+  zoltdec "$bin/zoltdec in.zolt out.tif" \
+  dd "dd if=in.zolt of=out.dd bs=4M status=none" \
+  ImageMagick "$im -size ${side}x${side} -depth 8 gray:pixels.gray out-im.tif"
+
+echo "scaling: $sizes"
+for n in $sizes; do
+  "$bin/zolt_makeimage" "$n" "$n" scale.tif none
+  "$bin/zoltenc" scale.tif scale.zolt
+  bench "scale-$n" zoltenc "$bin/zoltenc scale.tif scale-out.zolt" zoltdec "$bin/zoltdec scale.zolt scale-out.tif" \
+    dd "dd if=scale.zolt of=out.dd bs=4M status=none"
+  rm -f scale.tif scale.zolt scale-out.zolt scale-out.tif out.dd
+done
+
+/usr/bin/python3 "$root/bench/report.py" results.tsv "$side" >report.md
+gnuplot "$root/bench/scaling.gp"
+rm -f out* in* pixels.gray
+cat report.md
+echo "wrote $out/report.md and $out/scaling.png"
