@@ -30,6 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Fail("memfd");
   }
   const FilePtr in(fdopen(fd, "rb"));
+  if (!in) Fail("fdopen");
   ZoltHeader header{};
   ZoltPalette palette{};
   const MallocBuffer pixels = ReadZolt(in.get(), header, palette);

@@ -8,7 +8,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <functional>
 #include <sstream>
 #include <string>
@@ -25,10 +24,8 @@ struct RunResult {
 };
 
 std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
+  const std::vector<std::uint8_t> bytes = ReadFileBytes(path);
+  return {bytes.begin(), bytes.end()};
 }
 
 // fileLimit, when not 0, caps the size of any file the program writes.
