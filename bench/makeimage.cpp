@@ -1,7 +1,9 @@
 // Writes a benchmark input: an 8-bit greyscale TIFF of smooth gradients with
 // a little noise, so that compression ratios are realistic.
-//   zolt_makeimage WIDTH HEIGHT OUT.tif none|lzw|deflate
-// deflate uses the horizontal predictor; every image has 64-row strips.
+//   zolt_makeimage WIDTH HEIGHT OUT.tif none|lzw|deflate [ROWS|tSIDE]
+// deflate uses the horizontal predictor. Strips have ROWS rows (64 unless
+// given); tSIDE gives SIDE x SIDE tiles instead.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -11,8 +13,8 @@
 #include <tiffio.h>
 
 int main(int argc, char** argv) {
-  if (argc != 5) {
-    std::fprintf(stderr, "Usage: %s WIDTH HEIGHT OUT.tif none|lzw|deflate\n", argv[0]);
+  if (argc != 5 && argc != 6) {
+    std::fprintf(stderr, "Usage: %s WIDTH HEIGHT OUT.tif none|lzw|deflate [ROWS|tSIDE]\n", argv[0]);
     return 2;
   }
   const auto width = static_cast<std::uint32_t>(std::strtoul(argv[1], nullptr, 10));
@@ -30,8 +32,20 @@ int main(int argc, char** argv) {
   TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
   TIFFSetField(tif, TIFFTAG_COMPRESSION, compression);
   if (compression == COMPRESSION_ADOBE_DEFLATE) TIFFSetField(tif, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
-  TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 64);
-  std::vector<std::uint8_t> row(width);
+  const char* layout = argc == 6 ? argv[5] : "64";
+  const bool tiled = layout[0] == 't';
+  const auto side = static_cast<std::uint32_t>(std::strtoul(layout + (tiled ? 1 : 0), nullptr, 10));
+  if (side == 0) return 1;
+  if (tiled) {
+    TIFFSetField(tif, TIFFTAG_TILEWIDTH, side);
+    TIFFSetField(tif, TIFFTAG_TILELENGTH, side);
+  } else {
+    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, side);
+  }
+  // Tiles are written a row of tiles at a time from this band of rows.
+  const std::uint32_t bandRows = tiled ? side : 1;
+  std::vector<std::uint8_t> band(static_cast<std::size_t>(width) * bandRows);
+  std::vector<std::uint8_t> tile(tiled ? static_cast<std::size_t>(TIFFTileSize(tif)) : 0);
   std::uint32_t noise = 0x9E3779B9U;
   for (std::uint32_t y = 0; y < height; ++y) {
     for (std::uint32_t x = 0; x < width; ++x) {
@@ -40,9 +54,23 @@ int main(int argc, char** argv) {
       noise ^= noise << 5U;
       // Two slow ramps and a ripple, plus or minus a little noise.
       const std::uint64_t smooth = (x * 255ULL / width + y * 255ULL / height) / 2 + ((x / 97 + y / 89) % 16);
-      row[x] = static_cast<std::uint8_t>(smooth + (noise & 3U));
+      band[static_cast<std::size_t>(y % bandRows) * width + x] = static_cast<std::uint8_t>(smooth + (noise & 3U));
     }
-    if (TIFFWriteScanline(tif, row.data(), y, 0) != 1) return 1;
+    if (!tiled) {
+      if (TIFFWriteScanline(tif, band.data(), y, 0) != 1) return 1;
+      continue;
+    }
+    if (y % side != side - 1 && y != height - 1) continue;
+    const std::uint32_t top = y - y % side;
+    for (std::uint32_t x = 0; x < width; x += side) {
+      std::fill(tile.begin(), tile.end(), 0);
+      for (std::uint32_t r = 0; r <= y - top; ++r) {
+        for (std::uint32_t c = 0; c < side && x + c < width; ++c) {
+          tile[static_cast<std::size_t>(r) * side + c] = band[static_cast<std::size_t>(r) * width + x + c];
+        }
+      }
+      if (TIFFWriteTile(tif, tile.data(), x, top, 0, 0) < 0) return 1;
+    }
   }
   TIFFClose(tif);
   return 0;

@@ -1,17 +1,18 @@
 #!/usr/bin/python3
-"""Turns bench/run.sh's results.tsv into Markdown tables and scaling.tsv.
+"""Turns bench/run.sh's raw results into Markdown tables and scaling.tsv.
 
-Usage: report.py results.tsv SIDE  (Markdown on stdout)
+Usage: report.py results.tsv cpu.tsv memory.tsv SIDE  (Markdown on stdout)
 """
 import sys
 from collections import defaultdict
 
+results, cpu_file, memory_file, side = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4])
+
 rows = defaultdict(list)
-with open(sys.argv[1]) as f:
+with open(results) as f:
     for line in f:
         group, name, median, peak = line.rstrip("\n").split("\t")
         rows[group].append((name, float(median), int(peak)))
-side = int(sys.argv[2])
 image_mib = side * side / 2**20
 
 titles = {
@@ -33,15 +34,42 @@ for group, (title, floor) in titles.items():
         print(f"| {name} | {median:.4f} | {median / base:.2f} | {peak / 1024:.1f} |")
     print()
 
-scaling = sorted((int(g.split("-")[1]), dict((n, (t, p)) for n, t, p in r))
+cpu = {}
+with open(cpu_file) as f:
+    for line in f:
+        name, seconds, wall = line.rstrip("\n").split("\t")
+        cpu[name] = (float(seconds), float(wall))
+print("### CPU time against dd (fastest of the alternating runs)\n")
+print("| tool | CPU, user + system (s) | ratio to dd | wall (s) | ratio to dd |")
+print("|---|---:|---:|---:|---:|")
+for name, floor in (("zoltenc", "dd (TIFF)"), ("dd (TIFF)", "dd (TIFF)"), ("zoltdec", "dd (ZOLT)"), ("dd (ZOLT)", "dd (ZOLT)")):
+    c, w = cpu[name]
+    print(f"| {name} | {c:.4f} | {c / cpu[floor][0]:.2f} | {w:.4f} | {w / cpu[floor][1]:.2f} |")
+print()
+
+memory = defaultdict(dict)  # pixels per side -> (layout, tool) -> MiB
+with open(memory_file) as f:
+    for line in f:
+        layout, n, tool, kib = line.rstrip("\n").split("\t")
+        memory[int(n)][(layout, tool)] = int(kib) / 1024
+columns = [("64-row strips", "zoltenc"), ("one strip", "zoltenc"), ("64 MiB LZW strips", "zoltenc"),
+           ("256 x 256 tiles", "zoltenc"), ("64-row strips", "zoltdec"), ("64-row strips", "libvips"),
+           ("64-row strips", "dd")]
+print("### Peak resident memory (MiB) against image size\n")
+print("| pixels | image (MiB) | " + " | ".join(f"{tool}, {layout}" for layout, tool in columns) + " |")
+print("|---:|---:|" + "---:|" * len(columns))
+for n in sorted(memory):
+    print(f"| {n} x {n} | {n * n / 2**20:.1f} | " +
+          " | ".join(f"{memory[n].get(c, float('nan')):.1f}" for c in columns) + " |")
+print()
+
+scaling = sorted((int(g.split("-")[1]), dict((n, t) for n, t, _ in r))
                  for g, r in rows.items() if g.startswith("scale-"))
-print("### Growth with the image\n")
-print("| pixels | zoltenc (s) | zoltdec (s) | dd (s) | zoltenc peak (MiB) | zoltdec peak (MiB) | image (MiB) |")
-print("|---:|---:|---:|---:|---:|---:|---:|")
+print("### Time against image size (median, s)\n")
+print("| pixels | zoltenc | zoltdec | dd of the ZOLT file | libvips |")
+print("|---:|---:|---:|---:|---:|")
 with open("scaling.tsv", "w") as out:
     for n, r in scaling:
-        mib = n * n / 2**20
-        print(f"| {n} x {n} | {r['zoltenc'][0]:.4f} | {r['zoltdec'][0]:.4f} | {r['dd'][0]:.4f} | "
-              f"{r['zoltenc'][1] / 1024:.1f} | {r['zoltdec'][1] / 1024:.1f} | {mib:.1f} |")
-        out.write(f"{n * n}\t{r['zoltenc'][0]}\t{r['zoltdec'][0]}\t{r['dd'][0]}\t"
-                  f"{r['zoltenc'][1] / 1024}\t{r['zoltdec'][1] / 1024}\t{mib}\n")
+        print(f"| {n} x {n} | {r['zoltenc']:.4f} | {r['zoltdec']:.4f} | {r['dd']:.4f} | {r['libvips']:.4f} |")
+        out.write("\t".join(str(v) for v in [n * n, r["zoltenc"], r["zoltdec"], r["dd"], r["libvips"]] +
+                            [memory[n].get(c, float("nan")) for c in columns]) + "\n")

@@ -1,8 +1,9 @@
 #!/bin/bash
 # Times zoltenc and zoltdec against the tools people would otherwise use, and
 # how both grow with the image. Makes its own inputs; installs the peers.
-#   bench/run.sh           8192 x 8192 inputs, 5 runs each, sizes up to 32767 x 32767
-#   bench/run.sh --quick   small inputs, 2 runs: checks that the benchmark works
+#   bench/run.sh           8192 x 8192 inputs, 5 runs each (CPU time: the fastest
+#                          of 15 alternating runs), sizes up to 32767 x 32767
+#   bench/run.sh --quick   small inputs, few runs: checks that the benchmark works
 # Results go to build/bench/ (or $BENCH_DIR): report.md, scaling.png, raw data.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -16,9 +17,13 @@ bin=$root/build
 out=${BENCH_DIR:-$root/build/bench}
 mkdir -p "$out"
 cd "$out"
-rm -f results.tsv scaling.tsv
+rm -f results.tsv scaling.tsv cpu.tsv memory.tsv
 
-if [ $quick = 1 ]; then side=512 runs=2 sizes="256 512"; else side=8192 runs=5 sizes="1024 4096 16384 32767"; fi
+if [ $quick = 1 ]; then
+  side=512 runs=2 rounds=3 sizes="256 512"
+else
+  side=8192 runs=5 rounds=15 sizes="1024 4096 16384 32767"
+fi
 im=/usr/bin/convert  # ImageMagick 6 (the Debian alternative)
 
 # Median seconds of each command (hyperfine, after a warm-up run, inputs in the
@@ -64,16 +69,43 @@ bench dec \
   dd "dd if=in.zolt of=out.dd bs=4M status=none" \
   ImageMagick "$im -size ${side}x${side} -depth 8 gray:pixels.gray out-im.tif"
 
+echo "CPU time against dd: fastest of $rounds alternating runs"
+/usr/bin/python3 "$root/bench/cputime.py" "$rounds" \
+  zoltenc "$bin/zoltenc in-none.tif out.zolt" \
+  "dd (TIFF)" "dd if=in-none.tif of=out.dd bs=4M status=none" \
+  zoltdec "$bin/zoltdec in.zolt out.tif" \
+  "dd (ZOLT)" "dd if=in.zolt of=out.dd bs=4M status=none" >cpu.tsv
+
+# Peak resident KiB of one run of a command, appended to memory.tsv as:
+# layout, pixels per side, tool, peak KiB.
+peak() {
+  /usr/bin/time -o peak.txt -f %M sh -c "$4" >/dev/null
+  printf '%s\t%s\t%s\t%s\n' "$1" "$2" "$3" "$(tail -n 1 peak.txt)" >>memory.tsv
+}
+
 echo "scaling: $sizes"
 for n in $sizes; do
   "$bin/zolt_makeimage" "$n" "$n" scale.tif none
   "$bin/zoltenc" scale.tif scale.zolt
   bench "scale-$n" zoltenc "$bin/zoltenc scale.tif scale-out.zolt" zoltdec "$bin/zoltdec scale.zolt scale-out.tif" \
-    dd "dd if=scale.zolt of=out.dd bs=4M status=none"
-  rm -f scale.tif scale.zolt scale-out.zolt scale-out.tif out.dd
+    dd "dd if=scale.zolt of=out.dd bs=4M status=none" libvips "vips copy scale.tif out.v"
+  peak "64-row strips" "$n" zoltenc "$bin/zoltenc scale.tif scale-out.zolt"
+  peak "64-row strips" "$n" zoltdec "$bin/zoltdec scale.zolt scale-out.tif"
+  peak "64-row strips" "$n" libvips "vips copy scale.tif out.v"
+  peak "64-row strips" "$n" dd "dd if=scale.zolt of=out.dd bs=4M status=none"
+  rm -f scale.tif scale-out.zolt scale-out.tif out.dd out.v
+  # The same image as one strip, as LZW strips of 64 MiB, and as 256 x 256 tiles.
+  for layout in "one strip:none:$n" "64 MiB LZW strips:lzw:$(((64 << 20) / n))" "256 x 256 tiles:none:t256"; do
+    IFS=: read -r name method rows <<<"$layout"
+    "$bin/zolt_makeimage" "$n" "$n" scale.tif "$method" "$rows"
+    peak "$name" "$n" zoltenc "$bin/zoltenc scale.tif scale-out.zolt"
+    cmp -s scale-out.zolt scale.zolt || { echo "$name, $n: output differs"; exit 1; }
+    rm -f scale.tif scale-out.zolt
+  done
+  rm -f scale.zolt
 done
 
-/usr/bin/python3 "$root/bench/report.py" results.tsv "$side" >report.md
+/usr/bin/python3 "$root/bench/report.py" results.tsv cpu.tsv memory.tsv "$side" >report.md
 gnuplot "$root/bench/scaling.gp"
 rm -f out* in* pixels.gray
 cat report.md

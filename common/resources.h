@@ -26,47 +26,30 @@ struct TiffFreer {
 };
 using TiffBuffer = std::unique_ptr<std::uint8_t[], TiffFreer>;
 
-// Asks the kernel to back the 2 MiB-aligned interior of a large buffer with
-// transparent huge pages: filling a fresh whole-image buffer then takes a
-// fraction of the page faults.
-void AdviseHugePages(void* buffer, std::size_t size);
-
 inline TiffBuffer AllocTiffBuffer(std::size_t size) {
-  TiffBuffer buffer(static_cast<std::uint8_t*>(_TIFFmalloc(static_cast<tmsize_t>(size))));
-  AdviseHugePages(buffer.get(), size);
-  return buffer;
+  return TiffBuffer(static_cast<std::uint8_t*>(_TIFFmalloc(static_cast<tmsize_t>(size))));
 }
 
-// A buffer from malloc.
-struct MallocFreer {
-  void operator()(void* buffer) const { std::free(buffer); }
-};
-using MallocBuffer = std::unique_ptr<std::uint8_t[], MallocFreer>;
-
-inline MallocBuffer AllocMallocBuffer(std::size_t size) {
-  MallocBuffer buffer(static_cast<std::uint8_t*>(std::malloc(size)));
-  AdviseHugePages(buffer.get(), size);
-  return buffer;
-}
-
-// Removes the output file when the conversion fails after the file was
-// created, so that no incomplete file is left behind. Only a regular file that
-// the path itself names is removed: never a device or a pipe given as the
-// output (/dev/full, /dev/stdout), nor a symbolic link.
-class PartialOutput {
+// A file descriptor, closed when its owner goes. Close() is for the one close
+// whose result matters.
+class UniqueFd {
  public:
-  PartialOutput(const char* path, int fd);
-  ~PartialOutput();
-  PartialOutput(const PartialOutput&) = delete;
-  PartialOutput& operator=(const PartialOutput&) = delete;
-  // The output is complete: keep it.
-  void Keep() { remove_ = false; }
+  UniqueFd() = default;
+  explicit UniqueFd(int fd) : fd_(fd) {}
+  UniqueFd(UniqueFd&& other) noexcept : fd_(other.Release()) {}
+  UniqueFd& operator=(UniqueFd&& other) noexcept;
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+  ~UniqueFd();
+
+  int Get() const { return fd_; }
+  explicit operator bool() const { return fd_ >= 0; }
+  int Release();
+  // Closes now; false when close reports an error (a write that failed late).
+  bool Close();
 
  private:
-  const char* path_;
-  bool remove_ = false;
-  unsigned long long device_ = 0;
-  unsigned long long inode_ = 0;
+  int fd_ = -1;
 };
 
 #endif

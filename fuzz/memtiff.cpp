@@ -53,3 +53,13 @@ void QuietTiff() {
   TIFFSetErrorHandler(nullptr);
   TIFFSetWarningHandler(nullptr);
 }
+
+bool VectorSink::Put(std::uint64_t first, const std::uint8_t* data, std::size_t count) {
+  if (first > pixels.size() || count > pixels.size() - first) {
+    outside = true;
+    return false;
+  }
+  std::memcpy(pixels.data() + first, data, count);
+  written += count;
+  return true;
+}

@@ -1,4 +1,5 @@
-// A TIFF file held in memory, for libtiff's TIFFClientOpen.
+// A TIFF file held in memory, for libtiff's TIFFClientOpen, and an image
+// collected in memory from ReadData.
 #ifndef ZOLT_FUZZ_MEMTIFF_H
 #define ZOLT_FUZZ_MEMTIFF_H
 
@@ -6,6 +7,9 @@
 #include <vector>
 
 #include <tiffio.h>
+
+#include "readdata.h"
+#include "resources.h"
 
 struct MemFile {
   std::vector<std::uint8_t> bytes;
@@ -17,5 +21,16 @@ TIFF* OpenMemTiff(MemFile& file, const char* mode);
 
 // Silences libtiff's warning and error handlers: damaged input is expected.
 void QuietTiff();
+
+// Collects what ReadData hands on into a width x height buffer. A piece
+// outside the image fails (and is remembered); written counts the bytes put,
+// so an image whose every pixel came exactly once has written == size.
+struct VectorSink : PixelSink {
+  explicit VectorSink(std::size_t size) : pixels(size) {}
+  bool Put(std::uint64_t first, const std::uint8_t* data, std::size_t count) override;
+  std::vector<std::uint8_t> pixels;
+  std::uint64_t written = 0;
+  bool outside = false;
+};
 
 #endif

@@ -3,12 +3,18 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <grp.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <filesystem>
 #include <functional>
+#include <set>
+#include <thread>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -28,8 +34,10 @@ std::string Slurp(const std::string& path) {
   return {bytes.begin(), bytes.end()};
 }
 
-// fileLimit, when not 0, caps the size of any file the program writes.
-RunResult RunProgram(const std::string& program, const std::vector<std::string>& args, rlim_t fileLimit = 0) {
+// fileLimit, when not 0, caps the size of any file the program writes; user,
+// when not 0, is the user the program runs as (the test must run as root).
+RunResult RunProgram(const std::string& program, const std::vector<std::string>& args, rlim_t fileLimit = 0,
+                     uid_t user = 0) {
   const std::string dir = TempDir();
   const std::string outPath = dir + "/stdout";
   const std::string errPath = dir + "/stderr";
@@ -51,6 +59,7 @@ RunResult RunProgram(const std::string& program, const std::vector<std::string>&
     dup2(err, 2);
     const rlimit limit{fileLimit, fileLimit};
     if (fileLimit != 0) setrlimit(RLIMIT_FSIZE, &limit);
+    if (user != 0 && (setgroups(0, nullptr) != 0 || setgid(user) != 0 || setuid(user) != 0)) _exit(126);
     execvp(argv[0], argv.data());
     _exit(127);
   }
@@ -112,7 +121,12 @@ const CliCase kCases[] = {
      "$OUT", 1, "Unsupported file format - must be either paletted or greyscale...\n", Output::kAbsent},
     {"EncTooWide", kEnc, [](auto& in) { Tiff(in, [](TiffSpec& s) { s.width = 32768; s.height = 2; }); },
      "$OUT", 1, "Error: image is 32768x2; width and height must be 1 to 32767\n", Output::kAbsent},
-    {"EncCorrupt", kEnc, [](auto& in) { Tiff(in, [](TiffSpec& s) { s.compression = COMPRESSION_LZW; }); CorruptFirstStrip(in); },
+    {"EncCorruptHalfWay", kEnc, [](auto& in) {
+       Tiff(in, [](TiffSpec& s) { s.width = s.height = 1500; s.rowsPerStrip = 16; s.compression = COMPRESSION_LZW; });
+       CorruptStrip(in, 50);
+     },
+     "$OUT", 1, "Error: can't read image data\n", Output::kKept, true},
+    {"EncCorrupt", kEnc, [](auto& in) { Tiff(in, [](TiffSpec& s) { s.compression = COMPRESSION_LZW; }); CorruptStrip(in); },
      "$OUT", 1, "Error: can't read image data\n", Output::kKept, true},
     {"EncDirectoryInput", kEnc, [](auto& in) { mkdir(in.c_str(), 0700); }, "$OUT", 1, "Error: Can't open TIFF File\n",
      Output::kAbsent},
@@ -123,7 +137,8 @@ const CliCase kCases[] = {
     {"EncDevFull", kEnc, [](auto& in) { Tiff(in, [](TiffSpec&) {}); }, "/dev/full", 1,
      "Error: can't write output file\n", Output::kAbsent},
     {"EncFileTooLarge", kEnc, [](auto& in) { Tiff(in, [](TiffSpec&) {}); }, "$OUT", 1,
-     "Error: can't write output file\n", Output::kAbsent, true, 1000},
+     "Error: can't write output file\n", Output::kKept, true, 1000},
+    {"EncDevNull", kEnc, [](auto& in) { Tiff(in, [](TiffSpec&) {}); }, "/dev/null", 0, "", Output::kAbsent},
     {"DecConverts", kDec, [](auto& in) { WriteFileBytes(in, Zolt(20, 70)); }, "$OUT", 0, "", Output::kWritten},
     {"DecReplacesExisting", kDec, [](auto& in) { WriteFileBytes(in, Zolt(3, 2)); }, "$OUT", 0, "", Output::kWritten, true},
     {"DecIgnoresMagicAndTag", kDec, [](auto& in) { WriteFileBytes(in, Zolt(5, 4, "abcd", "xyz!")); }, "$OUT", 0, "",
@@ -142,7 +157,8 @@ const CliCase kCases[] = {
     {"DecBothNegative", kDec, [](auto& in) { WriteFileBytes(in, Zolt(-3, -4)); }, "$OUT", 1,
      "Error: invalid image size -3x-4\n", Output::kKept, true},
     {"DecFileTooLarge", kDec, [](auto& in) { WriteFileBytes(in, Zolt(20, 70)); }, "$OUT", 1,
-     "Error: can't write output file\n", Output::kAbsent, true, 1000},
+     "Error: can't write output file\n", Output::kKept, true, 1000},
+    {"DecDevNull", kDec, [](auto& in) { WriteFileBytes(in, Zolt(20, 70)); }, "/dev/null", 0, "", Output::kAbsent},
     {"DecNoOutputDir", kDec, [](auto& in) { WriteFileBytes(in, Zolt(2, 2)); }, "/nonexistent/out.tif", 1,
      "Error: Can't open output file\n", Output::kAbsent},
     {"DecDevFull", kDec, [](auto& in) { WriteFileBytes(in, Zolt(2, 2)); }, "/dev/full", 1,
@@ -170,6 +186,10 @@ TEST_P(Cli, StatusMessageAndOutput) {
   EXPECT_EQ(r.err.substr(r.err.size() - std::min(r.err.size(), want.size())), want) << r.err;
   if (c.status == 0) {
     EXPECT_EQ(r.err, "");
+  }
+  // Nothing but the input and the output is ever left in the folder.
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    EXPECT_TRUE(entry.path() == in || entry.path() == out) << entry.path();
   }
   if (out.rfind("/dev/", 0) == 0) return;
 
@@ -297,6 +317,175 @@ TEST(CliFaults, EveryTruncatedTiff) {
       }
     }
     EXPECT_GE(converted, 1) << name;  // at least the whole file
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// The input each program converts in the tests below, written to path.
+void MakeInput(const std::string& program, const std::string& path) {
+  if (program == kEnc) {
+    Tiff(path, [](TiffSpec&) {});
+  } else {
+    WriteFileBytes(path, Zolt(20, 70));
+  }
+}
+
+// What a successful conversion of MakeInput's file writes.
+std::vector<std::uint8_t> Converted(const std::string& program) {
+  const std::string dir = TempDir();
+  MakeInput(program, dir + "/in");
+  EXPECT_EQ(RunProgram(program, {dir + "/in", dir + "/out"}).status, 0);
+  return ReadFileBytes(dir + "/out");
+}
+
+constexpr uid_t kNobody = 65534;
+
+struct ReplaceCase {
+  const char* name;
+  mode_t oldMode;     // the mode of a file already at the output; 0: none
+  bool viaLink;       // the output path is a symbolic link to that file
+  bool outIsIn;       // the output path is the input
+  bool asNobody;      // run as an unprivileged user who owns the folder...
+  mode_t folderMode;  // ...with this mode once the files are in place
+  int status;
+  const char* err;
+  bool replaced;      // the output holds the new file afterwards, else what it held
+};
+
+const ReplaceCase kReplaceCases[] = {
+    {"NewFile", 0, false, false, false, 0700, 0, "", true},
+    {"KeepsMode", 0640, false, false, false, 0700, 0, "", true},
+    {"KeepsExecMode", 0751, false, false, false, 0700, 0, "", true},
+    {"LinkKeptTargetReplaced", 0604, true, false, false, 0700, 0, "", true},
+    {"DanglingLinkCreatesTarget", 0, true, false, false, 0700, 0, "", true},
+    {"OutputIsInput", 0, false, true, false, 0700, 0, "", true},
+    {"ReadOnlyFileRefused", 0444, false, false, true, 0755, 1, "Error: Can't open output file\n", false},
+    {"ReadOnlyFolderWritesInPlace", 0620, false, false, true, 0555, 0, "", true},
+    {"ReadOnlyFolderNoFile", 0, false, false, true, 0555, 1, "Error: Can't open output file\n", false},
+    {"ReadOnlyFolderOutputIsInput", 0, false, true, true, 0555, 1, "Error: Can't open output file\n", false},
+};
+
+void PrintTo(const ReplaceCase& c, std::ostream* os) { *os << c.name; }
+
+class CliReplace : public testing::TestWithParam<ReplaceCase> {};
+
+// How an existing output is replaced: mode, links, the input itself, and a
+// folder where no temporary file can be made.
+TEST_P(CliReplace, ModeLinksAndFolders) {
+  const ReplaceCase& c = GetParam();
+  if (c.asNobody && geteuid() != 0) GTEST_SKIP() << "needs root to run the program as another user";
+  const mode_t mask = umask(0);
+  umask(mask);
+  for (const std::string& program : {kEnc, kDec}) {
+    const std::string dir = TempDir();
+    const std::string in = dir + "/in";
+    const std::string file = c.outIsIn ? in : dir + "/file";
+    const std::string out = c.viaLink ? dir + "/link" : file;
+    MakeInput(program, in);
+    const std::vector<std::uint8_t> input = ReadFileBytes(in);
+    const std::vector<std::uint8_t> older = {'o', 'l', 'd'};
+    if (c.oldMode != 0) {
+      WriteFileBytes(file, older);
+      ASSERT_EQ(chmod(file.c_str(), c.oldMode), 0);
+    }
+    ASSERT_TRUE(!c.viaLink || symlink("file", out.c_str()) == 0);
+    if (c.asNobody) {
+      ASSERT_TRUE(c.oldMode == 0 || chown(file.c_str(), kNobody, kNobody) == 0);
+      ASSERT_EQ(chown(dir.c_str(), kNobody, kNobody), 0);
+      ASSERT_EQ(chown(in.c_str(), kNobody, kNobody), 0);  // so that only the program's own check protects it
+    }
+    ASSERT_EQ(chmod(dir.c_str(), c.folderMode), 0);
+
+    const RunResult r = RunProgram(program, {in, out}, 0, c.asNobody ? kNobody : 0);
+    chmod(dir.c_str(), 0700);
+    EXPECT_EQ(r.status, c.status) << program << ": " << r.err;
+    EXPECT_EQ(r.err, c.err) << program;
+    if (c.viaLink) {
+      struct stat st {};
+      EXPECT_TRUE(lstat(out.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) << program << ": the link is gone";
+    }
+    struct stat st {};
+    const bool exists = stat(file.c_str(), &st) == 0;
+    if (c.replaced) {
+      EXPECT_EQ(ReadFileBytes(file), Converted(program)) << program;
+      EXPECT_EQ(st.st_mode & 07777, c.oldMode != 0 ? c.oldMode : 0666 & ~mask) << program;
+    } else if (c.outIsIn) {
+      EXPECT_EQ(ReadFileBytes(in), input) << program;
+    } else if (c.oldMode != 0) {
+      EXPECT_EQ(ReadFileBytes(file), older) << program;
+    } else {
+      EXPECT_FALSE(exists) << program;
+    }
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) names.insert(entry.path().filename());
+    std::set<std::string> want = {"in"};
+    if (exists && !c.outIsIn) want.insert("file");
+    if (c.viaLink) want.insert("link");
+    EXPECT_EQ(names, want) << program;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Outputs, CliReplace, testing::ValuesIn(kReplaceCases),
+                         [](const testing::TestParamInfo<ReplaceCase>& info) { return std::string(info.param.name); });
+
+// A FIFO as the output: zoltenc writes straight into it, zoltdec through a
+// spool file; a reader gets the same bytes as a regular file would hold.
+TEST(CliStreams, FifoOutput) {
+  for (const std::string& program : {kEnc, kDec}) {
+    const std::string dir = TempDir();
+    MakeInput(program, dir + "/in");
+    ASSERT_EQ(mkfifo((dir + "/fifo").c_str(), 0600), 0);
+    std::vector<std::uint8_t> received;
+    std::thread reader([&] { received = ReadFileBytes(dir + "/fifo"); });
+    const RunResult r = RunProgram(program, {dir + "/in", dir + "/fifo"});
+    reader.join();
+    EXPECT_EQ(r.status, 0) << program << ": " << r.err;
+    EXPECT_EQ(received, Converted(program)) << program;
+  }
+}
+
+// kill -9 at any moment of a conversion leaves the output path holding the
+// old file or the whole new one, and nothing else in the folder.
+TEST(CliFaults, KilledAnyMoment) {
+  for (const std::string& program : {kEnc, kDec}) {
+    const std::string dir = TempDir();
+    const std::string in = dir + "/in";
+    const std::string out = dir + "/out";
+    if (program == kEnc) {
+      Tiff(in, [](TiffSpec& s) { s.width = s.height = 3000; s.rowsPerStrip = 64; s.compression = COMPRESSION_LZW; });
+    } else {
+      WriteFileBytes(in, Zolt(3000, 3000));
+    }
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(RunProgram(program, {in, out}).status, 0);
+    const auto whole = std::chrono::steady_clock::now() - start;
+    const std::vector<std::uint8_t> fresh = ReadFileBytes(out);
+    const std::vector<std::uint8_t> older = {'o', 'l', 'd'};
+    int killed = 0;
+    for (int step = 0; step <= 12; ++step) {
+      WriteFileBytes(out, older);
+      const pid_t pid = fork();
+      if (pid == 0) {
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(null, 2);
+        execl(program.c_str(), program.c_str(), in.c_str(), out.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+      }
+      std::this_thread::sleep_for(whole * step / 10);
+      kill(pid, SIGKILL);
+      int status = 0;
+      waitpid(pid, &status, 0);
+      if (WIFSIGNALED(status)) ++killed;
+      const std::vector<std::uint8_t> now = ReadFileBytes(out);
+      EXPECT_TRUE(now == older || now == fresh) << program << " killed at step " << step << ": " << now.size() << " bytes";
+      std::set<std::string> names;
+      for (const auto& entry : std::filesystem::directory_iterator(dir)) names.insert(entry.path().filename());
+      EXPECT_EQ(names, (std::set<std::string>{"in", "out"})) << program << " killed at step " << step;
+    }
+    EXPECT_GE(killed, 5) << program << ": too few runs were killed part way";
   }
 }
 

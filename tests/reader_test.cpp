@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "memtiff.h"
 #include "readdata.h"
 #include "tiffgen.h"
 
@@ -14,7 +15,7 @@ struct ReaderCase {
   const char* name;
   TiffSpec spec;
   const char* error;  // the message, or nullptr when the image converts
-  bool corrupt = false;
+  void (*damage)(const std::string& path) = nullptr;  // applied to the file once written
 };
 
 TiffSpec With(void (*edit)(TiffSpec&)) {
@@ -55,9 +56,21 @@ const ReaderCase kCases[] = {
      "Unsupported file format - must be either paletted or greyscale...\n"},
     {"TooWide", With([](TiffSpec& s) { s.width = 40000; s.height = 1; }),
      "Error: image is 40000x1; width and height must be 1 to 32767\n"},
-    {"CorruptLzw", With([](TiffSpec& s) { s.compression = COMPRESSION_LZW; }), "Error: can't read image data\n", true},
+    {"CorruptLzw", With([](TiffSpec& s) { s.compression = COMPRESSION_LZW; }), "Error: can't read image data\n",
+     [](const std::string& p) { CorruptStrip(p); }},
     {"CorruptDeflate", With([](TiffSpec& s) { s.compression = COMPRESSION_ADOBE_DEFLATE; s.tile = 16; }),
-     "Error: can't read image data\n", true},
+     "Error: can't read image data\n", [](const std::string& p) { CorruptStrip(p); }},
+    // Strips larger than a band are decoded a row at a time; libtiff splits a
+    // large uncompressed one by itself.
+    {"OneStripLargerThanBandLzw", With([](TiffSpec& s) { s.width = s.height = 1500; s.rowsPerStrip = 1500; s.compression = COMPRESSION_LZW; }), nullptr},
+    {"OneStripLargerThanBand", With([](TiffSpec& s) { s.width = s.height = 1500; s.rowsPerStrip = 1500; }), nullptr},
+    {"TileLargerThanImage", With([](TiffSpec& s) { s.tile = 256; }), nullptr},
+    // A tile width no real file of this image has (4,227,858,448 on a
+    // 21-pixel-wide image) is refused before anything is sized by it.
+    {"AbsurdTileWidth", With([](TiffSpec& s) { s.width = 21; s.height = 33; s.tile = 16; }), "Error: can't read image data\n",
+     [](const std::string& p) { PatchTag(p, TIFFTAG_TILEWIDTH, 4227858448U); }},
+    {"AbsurdTileLength", With([](TiffSpec& s) { s.width = 21; s.height = 33; s.tile = 16; }), "Error: can't read image data\n",
+     [](const std::string& p) { PatchTag(p, TIFFTAG_TILELENGTH, 1U << 30U); }},
 };
 
 void PrintTo(const ReaderCase& c, std::ostream* os) { *os << c.name; }
@@ -68,30 +81,34 @@ TEST_P(Reader, ConvertsOrRejects) {
   const ReaderCase& c = GetParam();
   const std::string path = TempDir() + "/in.tif";
   WriteTestTiff(path, c.spec);
-  if (c.corrupt) CorruptFirstStrip(path);
+  if (c.damage != nullptr) c.damage(path);
   SaveSeed("tiff", c.name, path);
 
-  const TiffPtr tif(TIFFOpen(path.c_str(), "rm"));
+  const TiffPtr tif(TIFFOpen(path.c_str(), "r"));
   ASSERT_TRUE(tif);
   ZoltHeader header{};
   std::memcpy(header.magic, "none", 4);
   ZoltPalette palette{};
+  TiffImage image;
+  VectorSink sink(std::size_t{c.spec.width} * c.spec.height);
   testing::internal::CaptureStderr();
-  const TiffBuffer pixels = ReadData(tif.get(), header, palette);
+  const bool read = InspectTiff(tif.get(), header, palette, image) && ReadData(tif.get(), image, sink);
   const std::string err = testing::internal::GetCapturedStderr();
 
   if (c.error != nullptr) {
-    EXPECT_FALSE(pixels);
+    EXPECT_FALSE(read);
     EXPECT_EQ(err.substr(err.size() - std::min(err.size(), std::strlen(c.error))), c.error) << err;
-    EXPECT_EQ(header.width, 0);
+    if (c.damage == nullptr) {
+      EXPECT_EQ(header.width, 0);
+    }
     return;
   }
-  ASSERT_TRUE(pixels) << err;
+  ASSERT_TRUE(read) << err;
   EXPECT_EQ(std::string(header.magic, 4), "none");
   EXPECT_EQ(header.width, static_cast<int>(c.spec.width));
   EXPECT_EQ(header.height, static_cast<int>(c.spec.height));
-  const std::vector<std::uint8_t> want = ExpectedPixels(c.spec);
-  EXPECT_EQ(std::vector<std::uint8_t>(pixels.get(), pixels.get() + want.size()), want);
+  EXPECT_EQ(sink.written, sink.pixels.size());
+  EXPECT_EQ(sink.pixels, ExpectedPixels(c.spec));
   const ZoltPalette wantPalette = ExpectedPalette(c.spec);
   EXPECT_EQ(std::memcmp(palette.rgb, wantPalette.rgb, sizeof palette.rgb), 0);
 }

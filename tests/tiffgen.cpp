@@ -111,16 +111,41 @@ ZoltPalette ExpectedPalette(const TiffSpec& spec) {
   return palette;
 }
 
-void CorruptFirstStrip(const std::string& path) {
+void CorruptStrip(const std::string& path, std::uint32_t strip) {
   TIFF* tif = TIFFOpen(path.c_str(), "r");
   Check(tif != nullptr, "open for corruption");
-  const std::uint64_t offset = TIFFGetStrileOffset(tif, 0);
-  const std::uint64_t count = TIFFGetStrileByteCount(tif, 0);
+  const std::uint64_t offset = TIFFGetStrileOffset(tif, strip);
+  const std::uint64_t count = TIFFGetStrileByteCount(tif, strip);
   TIFFClose(tif);
   std::vector<std::uint8_t> bytes = ReadFileBytes(path);
   Check(count > 2 && offset + count <= bytes.size(), "strip inside file");
   for (std::uint64_t i = offset + 2; i < offset + count; ++i) bytes[i] = 0xFF;
   WriteFileBytes(path, bytes);
+}
+
+void PatchTag(const std::string& path, std::uint16_t tag, std::uint32_t value) {
+  std::vector<std::uint8_t> b = ReadFileBytes(path);
+  auto get = [&](std::size_t at, int n) {
+    std::uint32_t v = 0;
+    for (int i = n - 1; i >= 0; --i) v = v << 8U | b.at(at + static_cast<std::size_t>(i));
+    return v;
+  };
+  auto put = [&](std::size_t at, std::uint32_t v, int n) {
+    for (int i = 0; i < n; ++i) b.at(at + static_cast<std::size_t>(i)) = static_cast<std::uint8_t>(v >> (8 * i));
+  };
+  Check(b.size() > 8 && b[0] == 'I' && get(2, 2) == 42, "classic little-endian TIFF");
+  const std::size_t ifd = get(4, 4);
+  for (std::size_t e = 0; e < get(ifd, 2); ++e) {
+    const std::size_t entry = ifd + 2 + 12 * e;
+    if (get(entry, 2) == tag) {
+      put(entry + 2, TIFF_LONG, 2);
+      put(entry + 4, 1, 4);
+      put(entry + 8, value, 4);
+      WriteFileBytes(path, b);
+      return;
+    }
+  }
+  Check(false, "tag present");
 }
 
 std::vector<std::uint8_t> ReadFileBytes(const std::string& path) {

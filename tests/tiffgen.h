@@ -39,8 +39,12 @@ void WriteTestTiff(const std::string& path, const TiffSpec& spec);
 std::vector<std::uint8_t> ExpectedPixels(const TiffSpec& spec);
 ZoltPalette ExpectedPalette(const TiffSpec& spec);
 
-// Overwrites the first strip's data after its first two bytes with 0xFF.
-void CorruptFirstStrip(const std::string& path);
+// Overwrites a strip's (or tile's) data after its first two bytes with 0xFF.
+void CorruptStrip(const std::string& path, std::uint32_t strip = 0);
+
+// Sets a tag of the first directory of a classic little-endian TIFF to a
+// 32-bit value, whatever libtiff would allow a writer to store.
+void PatchTag(const std::string& path, std::uint16_t tag, std::uint32_t value);
 
 std::vector<std::uint8_t> ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::vector<std::uint8_t>& bytes);

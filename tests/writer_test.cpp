@@ -54,13 +54,17 @@ TEST_P(Writer, Strips) {
   const ZoltHeader header{{'x', 'x', 'x', 'x'}, static_cast<std::int16_t>(width), static_cast<std::int16_t>(height)};
   std::vector<std::uint8_t> pixels(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
   for (std::size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<std::uint8_t>(i * 31 + i / 7);
-  const ZoltPalette palette{};
+  // What follows the header in a ZOLT file: pixels, tag, palette.
+  std::vector<std::uint8_t> body = pixels;
+  body.resize(pixels.size() + kZoltTagSize + kZoltPaletteSize);
+  const FilePtr in(fmemopen(body.data(), body.size(), "rb"));
+  ASSERT_TRUE(in);
 
   const std::string path = TempDir() + "/out.tif";
   {
     const TiffPtr out(TIFFOpen(path.c_str(), "w"));
     ASSERT_TRUE(out);
-    ASSERT_EQ(WriteData(out.get(), header, pixels.data(), palette), 1);
+    ASSERT_EQ(WriteData(out.get(), header, in.get()), 1);
   }
 
   // Fields and colour map are read back by an independent reader in

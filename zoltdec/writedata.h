@@ -1,7 +1,7 @@
 #ifndef ZOLT_ZOLTDEC_WRITEDATA_H
 #define ZOLT_ZOLTDEC_WRITEDATA_H
 
-#include <cstdint>
+#include <cstdio>
 
 #include <tiffio.h>
 
@@ -10,7 +10,11 @@
 // Writes one uncompressed, paletted, 8-bit TIFF image of header.width x
 // header.height (both at least 1) pixels in strips of 64 rows, at 300 pixels
 // per inch, and its directory, to a TIFF open for writing with nothing written
-// yet. The colour map is the palette shifted left by 10 bits.
+// yet. The pixels and then the palette are read from in, which stands just
+// after the header (see readzolt.h), 64 rows at a time, so that memory stays
+// one strip whatever the image size. The colour map is the palette shifted
+// left by 10 bits; it is set after the last strip, once the palette has
+// arrived.
 //
 // Every strip is written at the full strip size: a short last strip is
 // followed by the rows of the strip before it that its own rows did not
@@ -18,6 +22,6 @@
 //
 // Returns 1 on success; on failure prints one line on stderr and returns 0.
 // The handle is left open either way.
-int WriteData(TIFF* tif, const ZoltHeader& header, const std::uint8_t* pixels, const ZoltPalette& palette);
+int WriteData(TIFF* tif, const ZoltHeader& header, std::FILE* in);
 
 #endif

@@ -1,26 +1,33 @@
 // zoltenc: converts an 8-bit greyscale or paletted TIFF image to a ZOLT file.
-#include <algorithm>
+#include <fcntl.h>
+
+#include <cerrno>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
-#include <iterator>
+#include <cstring>
 
+#include "fileio.h"
+#include "output.h"
 #include "readdata.h"
 #include "resources.h"
 #include "zoltfile.h"
 
 namespace {
 
-// Writes header, pixels, tag and palette; false when any write fails.
-bool WriteZolt(std::FILE* out, const ZoltHeader& header, const std::uint8_t* pixels, const ZoltPalette& palette) {
-  std::uint8_t head[kZoltHeaderSize];
-  EncodeZoltHeader(header, head);
-  const std::size_t pixelCount = static_cast<std::size_t>(header.width) * static_cast<std::size_t>(header.height);
-  return std::fwrite(head, 1, sizeof head, out) == sizeof head &&
-         std::fwrite(pixels, 1, pixelCount, out) == pixelCount &&
-         std::fwrite(kZoltTag, 1, sizeof kZoltTag, out) == sizeof kZoltTag &&
-         std::fwrite(palette.rgb, 1, sizeof palette.rgb, out) == sizeof palette.rgb;
-}
+// Places decoded pixels at their offset in the output.
+class OutputSink : public PixelSink {
+ public:
+  explicit OutputSink(OutputFile& out) : out_(out) {}
+  bool Put(std::uint64_t first, const std::uint8_t* pixels, std::size_t count) override {
+    if (out_.WriteAt(kZoltHeaderSize + first, pixels, count)) return true;
+    std::fprintf(stderr, "Error: can't write output file\n");
+    return false;
+  }
+
+ private:
+  OutputFile& out_;
+};
 
 }  // namespace
 
@@ -29,35 +36,44 @@ int main(int argc, char** argv) {
     std::printf("Usage: %s in.tiff out.zolt\n", argc > 0 ? argv[0] : "zoltenc");
     return 5;
   }
-  // A write beyond the file-size limit then fails like any other write, and
-  // the incomplete output is removed instead of being left behind.
+  // A write beyond the file-size limit then fails like any other write.
   std::signal(SIGXFSZ, SIG_IGN);
 
-  // "m": no memory mapping, so that uncompressed strips are read straight
-  // into the pixel buffer.
-  TiffPtr tif(TIFFOpen(argv[1], "rm"));
+  const UniqueFd input(open(argv[1], O_RDONLY | O_CLOEXEC));
+  if (!input) TIFFErrorExt(nullptr, "TIFFOpen", "%s: %s", argv[1], std::strerror(errno));
+  FileId inputId;
+  TiffPtr tif(input && IdentifyFile(input.Get(), inputId) ? OpenTiffOnFd(input.Get(), argv[1], "r") : nullptr);
   if (!tif) {
     std::fprintf(stderr, "Error: Can't open TIFF File\n");
     return 1;
   }
   ZoltHeader header{};
   ZoltPalette palette{};
-  const TiffBuffer pixels = ReadData(tif.get(), header, palette);
-  if (!pixels) return 1;
-  tif.reset();
-  std::copy(std::begin(kZoltMagic), std::end(kZoltMagic), header.magic);
+  TiffImage image;
+  if (!InspectTiff(tif.get(), header, palette, image)) return 1;
+  std::memcpy(header.magic, kZoltMagic, sizeof header.magic);
 
-  FilePtr out(std::fopen(argv[2], "wb"));
+  const auto out = OutputFile::Open(argv[2], OutputFile::Access::kSequential, inputId);
   if (!out) {
     std::fprintf(stderr, "Error: Can't open output file\n");
     return 1;
   }
-  PartialOutput partial(argv[2], fileno(out.get()));
-  const bool written = WriteZolt(out.get(), header, pixels.get(), palette);
-  if (std::fclose(out.release()) != 0 || !written) {
+  std::uint8_t head[kZoltHeaderSize];
+  EncodeZoltHeader(header, head);
+  std::uint8_t tail[kZoltTagSize + kZoltPaletteSize];
+  std::memcpy(tail, kZoltTag, kZoltTagSize);
+  std::memcpy(tail + kZoltTagSize, palette.rgb, kZoltPaletteSize);
+  const std::uint64_t pixelCount = std::uint64_t{image.width} * image.height;
+
+  if (!out->WriteAt(0, head, sizeof head)) {
     std::fprintf(stderr, "Error: can't write output file\n");
     return 1;
   }
-  partial.Keep();
+  OutputSink sink(*out);
+  if (!ReadData(tif.get(), image, sink)) return 1;  // says why
+  if (!out->WriteAt(kZoltHeaderSize + pixelCount, tail, sizeof tail) || !out->Commit()) {
+    std::fprintf(stderr, "Error: can't write output file\n");
+    return 1;
+  }
   return 0;
 }

@@ -1,0 +1,209 @@
+#include "output.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "fileio.h"
+
+bool IdentifyFile(int fd, FileId& id) {
+  struct stat st {};
+  if (fstat(fd, &st) != 0) return false;
+  id = {st.st_dev, st.st_ino};
+  return true;
+}
+
+namespace {
+
+// The folder part of a path ("." when there is none) and the name in it.
+std::string DirOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string BaseOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The file a path finally names: symbolic links are followed, even to a
+// target that does not exist yet, which is then created.
+std::string ResolveLinks(const std::string& path) {
+  std::string target = path;
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat st {};
+    if (lstat(target.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return target;
+    std::vector<char> link(PATH_MAX + 1);
+    const ssize_t n = readlink(target.c_str(), link.data(), PATH_MAX);
+    if (n <= 0) return target;
+    const std::string to(link.data(), static_cast<std::size_t>(n));
+    target = to[0] == '/' ? to : DirOf(target) + "/" + to;
+  }
+  return target;  // a loop: opening it fails with ELOOP
+}
+
+// A name for a temporary file beside target, hidden and not yet taken when
+// it was made; callers create it with O_EXCL or linkat and try again on
+// EEXIST.
+std::string TempNameFor(const std::string& target) {
+  static unsigned counter = 0;
+  std::string base = BaseOf(target).substr(0, 200);
+  return DirOf(target) + "/." + base + "." + std::to_string(getpid()) + "-" + std::to_string(counter++) + ".tmp";
+}
+
+constexpr int kTries = 100;
+
+// A temporary file that disappears with its descriptor, for content that is
+// copied out on commit: in $TMPDIR, or /tmp.
+UniqueFd MakeSpool() {
+  const char* dir = std::getenv("TMPDIR");
+  if (dir == nullptr || *dir == '\0') dir = "/tmp";
+  UniqueFd fd(open(dir, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
+  if (fd) return fd;
+  std::string name = std::string(dir) + "/zolt-spool-XXXXXX";
+  fd = UniqueFd(mkostemp(name.data(), O_CLOEXEC));
+  if (fd) unlink(name.c_str());
+  return fd;
+}
+
+bool IsSameRegularFile(const std::string& path, const FileId& id) {
+  struct stat st {};
+  return lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_dev == id.device && st.st_ino == id.inode;
+}
+
+}  // namespace
+
+OutputFile::OutputFile(Kind kind, UniqueFd fd, std::string target)
+    : kind_(kind), fd_(std::move(fd)), target_(std::move(target)) {}
+
+std::unique_ptr<OutputFile> OutputFile::Open(const std::string& path, Access how, const FileId& input) {
+  const std::string target = ResolveLinks(path);
+  struct stat st {};
+  const bool exists = stat(target.c_str(), &st) == 0;
+  if (exists && S_ISDIR(st.st_mode)) return nullptr;
+
+  if (exists && !S_ISREG(st.st_mode)) {
+    // A device, pipe, socket or terminal: written straight through.
+    UniqueFd out(open(target.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC));
+    if (!out) return nullptr;
+    if (how == Access::kSequential) return std::unique_ptr<OutputFile>(new OutputFile(Kind::kStream, std::move(out), target));
+    UniqueFd spool = MakeSpool();
+    if (!spool) return nullptr;
+    std::unique_ptr<OutputFile> file(new OutputFile(Kind::kSpool, std::move(spool), target));
+    file->streamFd_ = std::move(out);
+    return file;
+  }
+
+  // Only a file this user may write is replaced, as when it was opened for
+  // writing; and a name ending in "/" is a folder.
+  if ((exists && access(target.c_str(), W_OK) != 0) || BaseOf(target).empty()) return nullptr;
+
+  std::unique_ptr<OutputFile> file;
+  // An unnamed file is linked into place on commit through /proc.
+  UniqueFd fd(open(DirOf(target).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666));
+  if (fd && access("/proc/self/fd", X_OK) == 0) {
+    file.reset(new OutputFile(Kind::kUnnamed, std::move(fd), target));
+  } else {
+    fd = UniqueFd();
+    for (int i = 0; i < kTries && !file; ++i) {
+      std::string name = TempNameFor(target);
+      fd = UniqueFd(open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+      if (fd) {
+        file.reset(new OutputFile(Kind::kNamed, std::move(fd), target));
+        file->tempName_ = std::move(name);
+      } else if (errno != EEXIST) {
+        break;
+      }
+    }
+  }
+  if (file) {
+    if (exists) {
+      // The replacement keeps the owner (where this user may set it) and the
+      // permission bits of the file it replaces.
+      (void)!fchown(file->Fd(), st.st_uid, st.st_gid);
+      (void)!fchmod(file->Fd(), st.st_mode & 07777);
+    }
+    return file;
+  }
+
+  // No temporary file can be made in the folder: write the existing file in
+  // place, unless it is the input being read.
+  if (!exists || (st.st_dev == input.device && st.st_ino == input.inode)) return nullptr;
+  fd = UniqueFd(open(target.c_str(), O_WRONLY | O_TRUNC | O_NOCTTY | O_CLOEXEC));
+  if (!fd) return nullptr;
+  file.reset(new OutputFile(Kind::kInPlace, std::move(fd), path));
+  file->id_ = {st.st_dev, st.st_ino};
+  return file;
+}
+
+bool OutputFile::WriteAt(std::uint64_t offset, const void* data, std::size_t size) {
+  if (kind_ != Kind::kStream) return WriteFull(fd_.Get(), data, size, offset);
+  if (offset != streamed_ || !WriteFull(fd_.Get(), data, size, kAppend)) return false;
+  streamed_ += size;
+  return true;
+}
+
+bool OutputFile::Commit() {
+  switch (kind_) {
+    case Kind::kStream:
+    case Kind::kInPlace:
+      committed_ = fd_.Close();
+      break;
+    case Kind::kSpool: {
+      std::vector<std::uint8_t> buffer(std::size_t{1} << 20U);
+      std::uint64_t offset = 0;
+      bool ok = true;
+      for (;;) {
+        const long long n = PreadFull(fd_.Get(), buffer.data(), buffer.size(), offset);
+        if (n <= 0) {
+          ok = n == 0;
+          break;
+        }
+        if (!WriteFull(streamFd_.Get(), buffer.data(), static_cast<std::size_t>(n), kAppend)) {
+          ok = false;
+          break;
+        }
+        offset += static_cast<std::uint64_t>(n);
+      }
+      committed_ = streamFd_.Close() && ok;
+      fd_.Close();
+      break;
+    }
+    case Kind::kUnnamed: {
+      // Named first, beside the target, so that the final close can still be
+      // checked before anything is replaced.
+      const std::string proc = "/proc/self/fd/" + std::to_string(fd_.Get());
+      for (int i = 0; i < kTries && tempName_.empty(); ++i) {
+        std::string name = TempNameFor(target_);
+        if (linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+          tempName_ = std::move(name);
+        } else if (errno != EEXIST) {
+          break;
+        }
+      }
+      if (tempName_.empty()) break;
+      kind_ = Kind::kNamed;
+      [[fallthrough]];
+    }
+    case Kind::kNamed:
+      committed_ = fd_.Close() && rename(tempName_.c_str(), target_.c_str()) == 0;
+      break;
+  }
+  return committed_;
+}
+
+OutputFile::~OutputFile() {
+  if (committed_) return;
+  fd_.Close();
+  if (kind_ == Kind::kNamed) unlink(tempName_.c_str());
+  // An incomplete file written in place is removed, but only where the path
+  // itself names it: never a link's target.
+  if (kind_ == Kind::kInPlace && IsSameRegularFile(target_, id_)) unlink(target_.c_str());
+}

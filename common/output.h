@@ -1,0 +1,79 @@
+// Where a program's output goes. Nothing appears at the output path until
+// Commit(): the content is written into a temporary file in the output's own
+// folder (unnamed where the filesystem allows, so that a killed run leaves
+// nothing behind), which is then renamed over the path. The path therefore
+// holds either what it held before or the whole new file.
+//
+//   output path                        how it is written
+//   regular file, or nothing yet       temporary file beside it, renamed over
+//                                      it; an existing file's mode is kept
+//   symbolic link                      as for its target; the link stays
+//   device, pipe, socket, terminal     straight through, in order; a writer
+//                                      that must seek gets a spool file that
+//                                      is copied out on Commit()
+//   folder allows no temporary file    in place, as a last resort, when the
+//                                      existing file can be written and is
+//                                      not the input; removed on failure
+#ifndef ZOLT_COMMON_OUTPUT_H
+#define ZOLT_COMMON_OUTPUT_H
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "resources.h"
+
+// Tells whether two open descriptors are one file.
+struct FileId {
+  dev_t device = 0;
+  ino_t inode = 0;
+};
+bool IdentifyFile(int fd, FileId& id);
+
+class OutputFile {
+ public:
+  enum class Access {
+    kSequential,  // pieces come in file order: a pipe can take them as they come
+    kSeekable,    // the writer seeks (libtiff): Fd() must be a seekable file
+  };
+
+  // Opens the output for path; input is the file being converted, which is
+  // never written in place. Null when no output can be had.
+  static std::unique_ptr<OutputFile> Open(const std::string& path, Access how, const FileId& input);
+
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+  // Without Commit(), the output path is left as it was (or, for a failed
+  // in-place write, the incomplete file is removed).
+  ~OutputFile();
+
+  // The descriptor the content goes to; seekable when opened kSeekable.
+  int Fd() const { return fd_.Get(); }
+  // Whether WriteAt takes pieces in any order (false for a straight-through
+  // pipe or device, which takes them only in file order).
+  bool Positioned() const { return kind_ != Kind::kStream; }
+  // Writes size bytes at offset. Safe to call from several threads at once
+  // when Positioned().
+  bool WriteAt(std::uint64_t offset, const void* data, std::size_t size);
+  // Makes the content the output: copies out a spool file, closes, links and
+  // renames. False when any of it fails; the output path is then as it was.
+  bool Commit();
+
+ private:
+  enum class Kind { kUnnamed, kNamed, kInPlace, kStream, kSpool };
+  OutputFile(Kind kind, UniqueFd fd, std::string target);
+
+  Kind kind_;
+  UniqueFd fd_;
+  std::string target_;       // the file that is replaced (links resolved)
+  std::string tempName_;     // kNamed: the temporary file's path
+  UniqueFd streamFd_;        // kSpool: the device or pipe written on Commit()
+  FileId id_;                // kInPlace: the file to remove on failure
+  std::uint64_t streamed_ = 0;  // kStream: bytes written so far
+  bool committed_ = false;
+};
+
+#endif
