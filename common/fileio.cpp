@@ -1,9 +1,12 @@
 #include "fileio.h"
 
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <limits>
 #include <memory>
@@ -45,6 +48,8 @@ namespace {
 struct Handle {
   int fd;
   std::uint64_t pos = 0;
+  void* base = nullptr;  // the whole file, where libtiff asked for it mapped
+  std::size_t size = 0;
 };
 
 Handle& Of(thandle_t h) { return *static_cast<Handle*>(h); }
@@ -93,14 +98,74 @@ int Close(thandle_t h) {
   return 0;
 }
 
-int Map(thandle_t /*h*/, void** /*base*/, toff_t* /*size*/) { return 0; }
-void Unmap(thandle_t /*h*/, void* /*base*/, toff_t /*size*/) {}
+// Maps the whole file read-only (libtiff asks unless opened with "m"). A
+// file too large for the address space is read instead.
+int Map(thandle_t h, void** base, toff_t* size) {
+  Handle& handle = Of(h);
+  const toff_t bytes = Size(h);
+  if (bytes == 0 || bytes > std::numeric_limits<std::size_t>::max()) return 0;
+  void* map = mmap(nullptr, static_cast<std::size_t>(bytes), PROT_READ, MAP_PRIVATE, handle.fd, 0);
+  if (map == MAP_FAILED) return 0;
+  handle.base = map;
+  handle.size = static_cast<std::size_t>(bytes);
+  *base = map;
+  *size = bytes;
+  return 1;
+}
+
+void Unmap(thandle_t h, void* base, toff_t size) {
+  munmap(base, static_cast<std::size_t>(size));
+  Of(h).base = nullptr;
+}
 
 }  // namespace
 
-TIFF* OpenTiffOnFd(int fd, const char* name, const char* mode) {
+void ReleaseMappedPages(TIFF* tif, std::uint64_t offset, std::uint64_t length) {
+  const Handle& handle = Of(TIFFClientdata(tif));
+  if (handle.base == nullptr || offset >= handle.size) return;
+  const auto page = static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
+  const std::uint64_t begin = offset / page * page;
+  const std::uint64_t end = std::min<std::uint64_t>(offset + std::min<std::uint64_t>(length, handle.size), handle.size);
+  // Read-only pages of a private file mapping come back from the file when
+  // touched again, so this never changes what libtiff reads.
+  madvise(static_cast<std::uint8_t*>(handle.base) + begin, static_cast<std::size_t>(end - begin), MADV_DONTNEED);
+}
+
+namespace {
+
+// libtiff's default handlers print a line in three writes; this prints it in one.
+int PrintMessage(void* data, const char* module, const char* warning, const char* fmt, va_list ap) {
+  if (static_cast<TiffMessages*>(data)->quiet.load(std::memory_order_relaxed)) return 1;
+  char text[1024];
+  std::vsnprintf(text, sizeof text, fmt, ap);
+  std::fprintf(stderr, "%s%s%s%s.\n", module != nullptr ? module : "", module != nullptr ? ": " : "", warning, text);
+  return 1;  // handled: libtiff's global handlers stay silent
+}
+
+int PrintError(TIFF* /*tif*/, void* data, const char* module, const char* fmt, va_list ap) {
+  return PrintMessage(data, module, "", fmt, ap);
+}
+
+int PrintWarning(TIFF* /*tif*/, void* data, const char* module, const char* fmt, va_list ap) {
+  return PrintMessage(data, module, "Warning, ", fmt, ap);
+}
+
+struct OptionsFreer {
+  void operator()(TIFFOpenOptions* options) const { TIFFOpenOptionsFree(options); }
+};
+
+}  // namespace
+
+TIFF* OpenTiffOnFd(int fd, const char* name, const char* mode, TiffMessages* messages) {
+  const std::unique_ptr<TIFFOpenOptions, OptionsFreer> options(TIFFOpenOptionsAlloc());
+  if (!options) return nullptr;
+  TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), tmsize_t{256} << 20U);
+  if (messages != nullptr) {
+    TIFFOpenOptionsSetErrorHandlerExtR(options.get(), PrintError, messages);
+    TIFFOpenOptionsSetWarningHandlerExtR(options.get(), PrintWarning, messages);
+  }
   auto handle = std::make_unique<Handle>(Handle{fd});
-  TIFF* tif = TIFFClientOpen(name, mode, handle.get(), Read, Write, Seek, Close, Size, Map, Unmap);
-  if (tif != nullptr) handle.release();  // TIFFClose frees it through Close
+  TIFF* tif = TIFFClientOpenExt(name, mode, handle.get(), Read, Write, Seek, Close, Size, Map, Unmap, options.get());
+  if (tif != nullptr) (void)handle.release();  // TIFFClose frees it through Close
   return tif;
 }

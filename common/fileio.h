@@ -5,6 +5,7 @@
 #ifndef ZOLT_COMMON_FILEIO_H
 #define ZOLT_COMMON_FILEIO_H
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -19,9 +20,25 @@ long long PreadFull(int fd, void* buffer, std::size_t size, std::uint64_t offset
 constexpr std::uint64_t kAppend = ~std::uint64_t{0};
 bool WriteFull(int fd, const void* buffer, std::size_t size, std::uint64_t offset);
 
-// A libtiff handle over fd in mode ("r" or "w"); name appears in libtiff's
-// messages. The descriptor stays open when the handle is closed. Null on
-// failure, after libtiff has said why.
-TIFF* OpenTiffOnFd(int fd, const char* name, const char* mode);
+// Where libtiff's warnings and errors about one handle go: standard error in
+// libtiff's own format, each as one whole line, so that lines from several
+// threads never mix; or nowhere while quiet. Must outlive the handle.
+struct TiffMessages {
+  std::atomic<bool> quiet{false};
+};
+
+// A libtiff handle over fd in mode ("r" or "w", with libtiff's modifiers:
+// "rm" reads with positioned reads, plain "r" maps the file where it can);
+// name appears in libtiff's messages, which go to messages, or to libtiff's
+// global handlers when it is null. No single allocation of libtiff's for the
+// handle may exceed 256 MiB. The descriptor stays open when the handle is
+// closed. Null on failure, after libtiff has said why.
+TIFF* OpenTiffOnFd(int fd, const char* name, const char* mode, TiffMessages* messages = nullptr);
+
+// For a handle that mapped its file: lets the kernel reclaim the pages of
+// the file's bytes offset to offset + length that libtiff has touched, so
+// that decoding a large strip from the mapping does not keep all of it
+// resident.
+void ReleaseMappedPages(TIFF* tif, std::uint64_t offset, std::uint64_t length);
 
 #endif

@@ -44,7 +44,7 @@ std::string ResolveLinks(const std::string& path) {
     const ssize_t n = readlink(target.c_str(), link.data(), PATH_MAX);
     if (n <= 0) return target;
     const std::string to(link.data(), static_cast<std::size_t>(n));
-    target = to[0] == '/' ? to : DirOf(target) + "/" + to;
+    target = to[0] == '/' ? to : DirOf(target).append("/").append(to);
   }
   return target;  // a loop: opening it fails with ELOOP
 }
@@ -127,8 +127,8 @@ std::unique_ptr<OutputFile> OutputFile::Open(const std::string& path, Access how
     if (exists) {
       // The replacement keeps the owner (where this user may set it) and the
       // permission bits of the file it replaces.
-      (void)!fchown(file->Fd(), st.st_uid, st.st_gid);
-      (void)!fchmod(file->Fd(), st.st_mode & 07777);
+      (void)fchown(file->Fd(), st.st_uid, st.st_gid);
+      (void)fchmod(file->Fd(), st.st_mode & 07777);
     }
     return file;
   }

@@ -49,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!back || !InspectTiff(back.get(), backHeader, backPalette, image)) Fail("written TIFF does not read back");
   const std::size_t count = static_cast<std::size_t>(header.width) * static_cast<std::size_t>(header.height);
   VectorSink sink(count);
-  if (!ReadData(back.get(), image, sink) || sink.written != count) Fail("written TIFF's pixels do not read back");
+  if (ReadData(back.get(), image, sink) != ReadResult::kOk || sink.written != count) Fail("written TIFF's pixels do not read back");
   if (backHeader.width != header.width || backHeader.height != header.height ||
       std::memcmp(sink.pixels.data(), data + kZoltHeaderSize, count) != 0) {
     Fail("round trip changed the image");

@@ -2,9 +2,13 @@
 // must reject.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "fileio.h"
 #include "memtiff.h"
 #include "readdata.h"
 #include "tiffgen.h"
@@ -64,6 +68,12 @@ const ReaderCase kCases[] = {
     // large uncompressed one by itself.
     {"OneStripLargerThanBandLzw", With([](TiffSpec& s) { s.width = s.height = 1500; s.rowsPerStrip = 1500; s.compression = COMPRESSION_LZW; }), nullptr},
     {"OneStripLargerThanBand", With([](TiffSpec& s) { s.width = s.height = 1500; s.rowsPerStrip = 1500; }), nullptr},
+    // Enough bands and rows of tiles for several threads at once.
+    {"LzwManyBands", With([](TiffSpec& s) { s.width = 2000; s.height = 6000; s.rowsPerStrip = 64; s.compression = COMPRESSION_LZW; }), nullptr},
+    {"SecondImageOfTwoManyBands", With([](TiffSpec& s) { s.pages = 2; s.width = 2000; s.height = 3000; s.rowsPerStrip = 64; s.compression = COMPRESSION_LZW; }), nullptr},
+    {"TilesDeflateManyRows", With([](TiffSpec& s) { s.width = s.height = 300; s.tile = 16; s.compression = COMPRESSION_ADOBE_DEFLATE; }), nullptr},
+    {"CorruptTilesInTwoRows", With([](TiffSpec& s) { s.width = s.height = 640; s.tile = 64; s.compression = COMPRESSION_LZW; }),
+     "Error: can't read image data\n", [](const std::string& p) { CorruptStrip(p, 45); CorruptStrip(p, 72); }},
     {"TileLargerThanImage", With([](TiffSpec& s) { s.tile = 256; }), nullptr},
     // A tile width no real file of this image has (4,227,858,448 on a
     // 21-pixel-wide image) is refused before anything is sized by it.
@@ -75,16 +85,20 @@ const ReaderCase kCases[] = {
 
 void PrintTo(const ReaderCase& c, std::ostream* os) { *os << c.name; }
 
-class Reader : public testing::TestWithParam<ReaderCase> {};
+// Each layout decoded on one thread and on four, which must give the same.
+class Reader : public testing::TestWithParam<std::tuple<ReaderCase, unsigned>> {};
 
 TEST_P(Reader, ConvertsOrRejects) {
-  const ReaderCase& c = GetParam();
+  const ReaderCase& c = std::get<0>(GetParam());
+  const unsigned threads = std::get<1>(GetParam());
   const std::string path = TempDir() + "/in.tif";
   WriteTestTiff(path, c.spec);
   if (c.damage != nullptr) c.damage(path);
   SaveSeed("tiff", c.name, path);
 
-  const TiffPtr tif(TIFFOpen(path.c_str(), "r"));
+  const UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  TiffMessages messages;
+  const TiffPtr tif(OpenTiffOnFd(fd.Get(), path.c_str(), "rm", &messages));
   ASSERT_TRUE(tif);
   ZoltHeader header{};
   std::memcpy(header.magic, "none", 4);
@@ -92,7 +106,8 @@ TEST_P(Reader, ConvertsOrRejects) {
   TiffImage image;
   VectorSink sink(std::size_t{c.spec.width} * c.spec.height);
   testing::internal::CaptureStderr();
-  const bool read = InspectTiff(tif.get(), header, palette, image) && ReadData(tif.get(), image, sink);
+  const bool read = InspectTiff(tif.get(), header, palette, image) &&
+                    ReadData(tif.get(), image, sink, fd.Get(), threads) == ReadResult::kOk;
   const std::string err = testing::internal::GetCapturedStderr();
 
   if (c.error != nullptr) {
@@ -113,8 +128,28 @@ TEST_P(Reader, ConvertsOrRejects) {
   EXPECT_EQ(std::memcmp(palette.rgb, wantPalette.rgb, sizeof palette.rgb), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Layouts, Reader, testing::ValuesIn(kCases),
-                         [](const testing::TestParamInfo<ReaderCase>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Layouts, Reader, testing::Combine(testing::ValuesIn(kCases), testing::Values(1U, 4U)),
+                         [](const testing::TestParamInfo<std::tuple<ReaderCase, unsigned>>& info) {
+                           return std::string(std::get<0>(info.param).name) + "_" +
+                                  std::to_string(std::get<1>(info.param)) + "Threads";
+                         });
+
+// ZOLT_THREADS overrides the processor count when it is a positive integer;
+// no value gives more than kMaxThreads threads.
+TEST(ReaderThreads, EnvironmentOverride) {
+  unsetenv("ZOLT_THREADS");
+  const unsigned processors = DecodeThreads();
+  EXPECT_GE(processors, 1U);
+  EXPECT_LE(processors, kMaxThreads);
+  const std::pair<const char*, unsigned> rows[] = {{"1", 1}, {"4", 4}, {"8", 8}, {"64", kMaxThreads},
+                                                   {"0", processors}, {"-2", processors}, {"3x", processors},
+                                                   {"", processors}, {"x", processors}};
+  for (const auto& [value, want] : rows) {
+    setenv("ZOLT_THREADS", value, 1);
+    EXPECT_EQ(DecodeThreads(), want) << "ZOLT_THREADS=" << value;
+  }
+  unsetenv("ZOLT_THREADS");
+}
 
 // Fixed points of the palettes the cases above expect.
 TEST(ReaderPalette, KnownEntries) {

@@ -34,7 +34,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "Error: Can't open output file\n");
     return 1;
   }
-  TiffPtr tif(OpenTiffOnFd(out->Fd(), argv[2], "w"));
+  TiffMessages messages;
+  TiffPtr tif(OpenTiffOnFd(out->Fd(), argv[2], "w", &messages));
   if (!tif) {
     std::fprintf(stderr, "Error: can't write output file\n");
     return 1;
@@ -43,8 +44,7 @@ int main(int argc, char** argv) {
   const bool flushed = written && TIFFFlush(tif.get()) == 1;
   if (!flushed) {
     // Closing a failed output only makes libtiff repeat the failure.
-    TIFFSetErrorHandler(nullptr);
-    TIFFSetWarningHandler(nullptr);
+    messages.quiet = true;
   }
   tif.reset();
   if (!written) return 1;

@@ -15,14 +15,12 @@
 
 namespace {
 
-// Places decoded pixels at their offset in the output.
+// Places decoded pixels at their offset in the output, from any thread.
 class OutputSink : public PixelSink {
  public:
   explicit OutputSink(OutputFile& out) : out_(out) {}
   bool Put(std::uint64_t first, const std::uint8_t* pixels, std::size_t count) override {
-    if (out_.WriteAt(kZoltHeaderSize + first, pixels, count)) return true;
-    std::fprintf(stderr, "Error: can't write output file\n");
-    return false;
+    return out_.WriteAt(kZoltHeaderSize + first, pixels, count);
   }
 
  private:
@@ -42,7 +40,9 @@ int main(int argc, char** argv) {
   const UniqueFd input(open(argv[1], O_RDONLY | O_CLOEXEC));
   if (!input) TIFFErrorExt(nullptr, "TIFFOpen", "%s: %s", argv[1], std::strerror(errno));
   FileId inputId;
-  TiffPtr tif(input && IdentifyFile(input.Get(), inputId) ? OpenTiffOnFd(input.Get(), argv[1], "r") : nullptr);
+  TiffMessages messages;  // libtiff's lines, whole even when several threads decode
+  TiffPtr tif(input && IdentifyFile(input.Get(), inputId) ? OpenTiffOnFd(input.Get(), argv[1], "rm", &messages)
+                                                          : nullptr);
   if (!tif) {
     std::fprintf(stderr, "Error: Can't open TIFF File\n");
     return 1;
@@ -69,9 +69,12 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "Error: can't write output file\n");
     return 1;
   }
+  // Several threads decode only where pieces can be placed in any order.
   OutputSink sink(*out);
-  if (!ReadData(tif.get(), image, sink)) return 1;  // says why
-  if (!out->WriteAt(kZoltHeaderSize + pixelCount, tail, sizeof tail) || !out->Commit()) {
+  const ReadResult read = ReadData(tif.get(), image, sink, input.Get(), out->Positioned() ? DecodeThreads() : 1);
+  if (read == ReadResult::kDataError) return 1;  // ReadData said why
+  if (read == ReadResult::kSinkError ||
+      !out->WriteAt(kZoltHeaderSize + pixelCount, tail, sizeof tail) || !out->Commit()) {
     std::fprintf(stderr, "Error: can't write output file\n");
     return 1;
   }

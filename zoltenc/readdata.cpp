@@ -1,10 +1,19 @@
 #include "readdata.h"
 
+#include <sched.h>
+
 #include <algorithm>
+#include <atomic>
+#include <climits>
+#include <cstdlib>
+#include <mutex>
+#include <thread>
+#include <vector>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 
+#include "fileio.h"
 #include "resources.h"
 
 namespace {
@@ -117,60 +126,200 @@ class Band {
   bool sinkFailed_ = false;
 };
 
-// Strips of the first plane. Strips that fit in the band decode straight
-// into it; larger ones, and two interleaved samples, a row at a time, which
-// libtiff decodes as it goes without holding the whole strip.
-bool ReadStrips(TIFF* tif, const TiffImage& image, Band& band, std::uint8_t* scratch) {
-  const std::uint32_t width = image.width;
-  for (std::uint32_t row = 0; row < image.height; row += image.rowsPerStrip) {
-    const std::uint32_t rows = std::min(image.rowsPerStrip, image.height - row);
-    const std::uint32_t strip = TIFFComputeStrip(tif, row, 0);
-    if (!Stored(tif, strip)) return false;
-    if (image.step == 1 && rows <= band.Capacity() && TIFFGetStrileByteCount(tif, strip) <= kRawLimit) {
-      std::uint8_t* dst = band.Rows(row, rows);
-      const auto size = static_cast<tmsize_t>(std::size_t{rows} * width);
-      if (dst == nullptr || TIFFReadEncodedStrip(tif, strip, dst, size) != size) return false;
-      continue;
-    }
-    for (std::uint32_t r = row; r < row + rows; ++r) {
-      std::uint8_t* dst = band.Rows(r, 1);
-      if (dst == nullptr || TIFFReadScanline(tif, image.step == 1 ? dst : scratch, r, 0) != 1) return false;
-      if (image.step != 1) CopySamples(dst, scratch, width, image.step);
-    }
+// How the image splits into units of work, each a run of whole rows decoded
+// and handed on by one thread: a few strips that fill a band, one strip
+// larger than a band, or one row of tiles.
+struct Plan {
+  std::uint32_t unitRows;  // rows per unit; the last may have fewer
+  std::uint32_t bandRows;  // rows a band holds
+  std::uint32_t units;
+};
+
+Plan MakePlan(const TiffImage& image) {
+  Plan plan{};
+  if (image.tiled) {
+    plan.unitRows = std::min(image.tileLength, image.height);
+    plan.bandRows = plan.unitRows;
+  } else {
+    const auto cap = static_cast<std::uint32_t>(std::clamp<std::uint64_t>(kBandBytes / image.width, 1, image.height));
+    plan.unitRows = image.rowsPerStrip <= cap ? cap / image.rowsPerStrip * image.rowsPerStrip : image.rowsPerStrip;
+    plan.bandRows = std::min(plan.unitRows, cap);
   }
-  return band.Flush();
+  plan.units = (image.height - 1) / plan.unitRows + 1;
+  return plan;
 }
 
-// Tiles of the first plane, a row of tiles at a time; edge tiles that stick
-// out of the image are clipped.
-bool ReadTiles(TIFF* tif, const TiffImage& image, Band& band, std::uint8_t* scratch, tmsize_t tileSize) {
-  const std::uint64_t tileRaw = 2 * static_cast<std::uint64_t>(tileSize) + kBandBytes;
-  for (std::uint32_t y = 0; y < image.height; y += std::min(image.tileLength, image.height - y)) {
-    const std::uint32_t rows = std::min(image.tileLength, image.height - y);
-    std::uint8_t* dst = band.Rows(y, rows);
-    if (dst == nullptr) return false;
-    for (std::uint32_t x = 0; x < image.width; x += std::min(image.tileWidth, image.width - x)) {
-      const std::uint32_t tile = TIFFComputeTile(tif, x, y, 0, 0);
-      if (!Stored(tif, tile) || TIFFGetStrileByteCount(tif, tile) > tileRaw ||
-          TIFFReadEncodedTile(tif, tile, scratch, tileSize) != tileSize) {
-        return false;
+// Another handle on the same image, in mode "rmh" (the file's header, then
+// straight to the image's directory) or "r" (libtiff maps the file only once
+// it has read the first directory). Quiet while it is opened: the first
+// handle has already said what there is to say about the file.
+TiffPtr OpenAnotherHandle(TIFF* tif, const TiffImage& image, int fd, const char* mode, TiffMessages& messages) {
+  messages.quiet = true;
+  TiffPtr handle(OpenTiffOnFd(fd, TIFFFileName(tif), mode, &messages));
+  const bool headerOnly = std::strchr(mode, 'h') != nullptr;
+  if (handle && (headerOnly || TIFFCurrentDirOffset(handle.get()) != image.directory) &&
+      TIFFSetSubDirectory(handle.get(), image.directory) != 1) {
+    handle.reset();
+  }
+  // The same bytes give the same image; anything else is not used.
+  std::uint32_t width = 0;
+  std::uint32_t height = 0;
+  if (handle && (TIFFGetField(handle.get(), TIFFTAG_IMAGEWIDTH, &width) != 1 ||
+                 TIFFGetField(handle.get(), TIFFTAG_IMAGELENGTH, &height) != 1 || width != image.width ||
+                 height != image.height || (TIFFIsTiled(handle.get()) != 0) != image.tiled)) {
+    handle.reset();
+  }
+  messages.quiet = false;
+  return handle;
+}
+
+// Decodes units with one libtiff handle into its own band and scratch space.
+class Worker {
+ public:
+  Worker(TIFF* tif, int fd, const TiffImage& image, const Plan& plan, PixelSink& sink)
+      : tif_(tif), fd_(fd), image_(image), plan_(plan), band_(sink, image.width, plan.bandRows),
+        // Tiles decode into one tile; two interleaved samples into one row.
+        scratchSize_(image.tiled ? TIFFTileSize(tif) : image.step == 2 ? TIFFScanlineSize(tif) : 0) {
+    if (scratchSize_ > 0) scratch_ = AllocTiffBuffer(static_cast<std::size_t>(scratchSize_));
+  }
+
+  bool Allocated() const { return band_.Allocated() && (scratchSize_ == 0 || scratch_ != nullptr); }
+
+  // Decodes unit u and hands it on. Gives up early, with any result, once
+  // stop falls below u: an earlier unit has failed, so this one no longer
+  // matters.
+  ReadResult Unit(std::uint32_t u, const std::atomic<std::uint32_t>& stop) {
+    const bool ok = image_.tiled ? TileRow(u, stop) : Strips(u, stop);
+    if (ok && band_.Flush()) return ReadResult::kOk;
+    return band_.SinkFailed() ? ReadResult::kSinkError : ReadResult::kDataError;
+  }
+
+ private:
+  // Strips of the first plane. Strips that fit in the band decode straight
+  // into it; larger ones, and two interleaved samples, a row at a time, which
+  // libtiff decodes as it goes without holding the whole strip.
+  bool Strips(std::uint32_t u, const std::atomic<std::uint32_t>& stop) {
+    const std::uint32_t width = image_.width;
+    const std::uint32_t top = u * plan_.unitRows;
+    const std::uint32_t end = top + std::min(plan_.unitRows, image_.height - top);
+    for (std::uint32_t row = top; row < end; row += image_.rowsPerStrip) {
+      const std::uint32_t rows = std::min(image_.rowsPerStrip, image_.height - row);
+      const std::uint32_t strip = TIFFComputeStrip(tif_, row, 0);
+      if (!Stored(tif_, strip)) return false;
+      if (image_.step == 1 && rows <= band_.Capacity() && TIFFGetStrileByteCount(tif_, strip) <= kRawLimit) {
+        std::uint8_t* dst = band_.Rows(row, rows);
+        const auto size = static_cast<tmsize_t>(std::size_t{rows} * width);
+        if (dst == nullptr || TIFFReadEncodedStrip(tif_, strip, dst, size) != size) return false;
+        continue;
       }
-      const std::uint32_t cols = std::min(image.tileWidth, image.width - x);
-      for (std::uint32_t r = 0; r < rows; ++r) {
-        CopySamples(dst + std::size_t{r} * image.width + x, scratch + std::size_t{r} * image.tileWidth * image.step,
-                    cols, image.step);
+      // libtiff holds a whole compressed strip to decode it a row at a time:
+      // taken from a mapping of the file, whose pages are let go band by band.
+      TIFF* handle = image_.compressed ? Mapped() : tif_;
+      for (std::uint32_t r = row; r < row + rows; ++r) {
+        std::uint8_t* dst = band_.Rows(r, 1);
+        if (dst == nullptr || stop.load(std::memory_order_relaxed) < u ||
+            TIFFReadScanline(handle, image_.step == 1 ? dst : scratch_.get(), r, 0) != 1) {
+          return false;
+        }
+        if (image_.step != 1) CopySamples(dst, scratch_.get(), width, image_.step);
+        if (handle != tif_ && (r - row) % plan_.bandRows == plan_.bandRows - 1) {
+          ReleaseMappedPages(handle, TIFFGetStrileOffset(handle, strip), TIFFGetStrileByteCount(handle, strip));
+        }
       }
     }
+    return true;
   }
-  return band.Flush();
-}
+
+  // One row of tiles of the first plane; edge tiles that stick out of the
+  // image are clipped.
+  bool TileRow(std::uint32_t u, const std::atomic<std::uint32_t>& stop) {
+    if (static_cast<std::uint64_t>(scratchSize_) < std::uint64_t{image_.tileWidth} * image_.tileLength * image_.step) {
+      return false;
+    }
+    const std::uint64_t tileRaw = 2 * static_cast<std::uint64_t>(scratchSize_) + kBandBytes;
+    const std::uint32_t y = u * plan_.unitRows;
+    const std::uint32_t rows = std::min(image_.tileLength, image_.height - y);
+    std::uint8_t* dst = band_.Rows(y, rows);
+    if (dst == nullptr) return false;
+    for (std::uint32_t x = 0; x < image_.width; x += std::min(image_.tileWidth, image_.width - x)) {
+      const std::uint32_t tile = TIFFComputeTile(tif_, x, y, 0, 0);
+      if (stop.load(std::memory_order_relaxed) < u || !Stored(tif_, tile) ||
+          TIFFGetStrileByteCount(tif_, tile) > tileRaw ||
+          TIFFReadEncodedTile(tif_, tile, scratch_.get(), scratchSize_) != scratchSize_) {
+        return false;
+      }
+      const std::uint32_t cols = std::min(image_.tileWidth, image_.width - x);
+      for (std::uint32_t r = 0; r < rows; ++r) {
+        CopySamples(dst + std::size_t{r} * image_.width + x,
+                    scratch_.get() + std::size_t{r} * image_.tileWidth * image_.step, cols, image_.step);
+      }
+    }
+    return true;
+  }
+
+  // A handle that maps the file, opened on first use; this worker's own
+  // handle where none can be had.
+  TIFF* Mapped() {
+    if (!mapped_ && fd_ >= 0 && !mappedTried_) mapped_ = OpenAnotherHandle(tif_, image_, fd_, "r", mappedMessages_);
+    mappedTried_ = true;
+    return mapped_ ? mapped_.get() : tif_;
+  }
+
+  TIFF* tif_;
+  int fd_;
+  TiffMessages mappedMessages_;
+  TiffPtr mapped_;
+  bool mappedTried_ = false;
+  const TiffImage& image_;
+  const Plan& plan_;
+  Band band_;
+  tmsize_t scratchSize_;
+  TiffBuffer scratch_;
+};
+
+// Hands out units in order from the top and keeps the failure of the
+// earliest unit that failed, so that the outcome never depends on which
+// thread got there first.
+class Units {
+ public:
+  explicit Units(std::uint32_t count) : count_(count) {}
+
+  // Runs worker over units until none is left or an earlier one failed.
+  void Work(Worker& worker) {
+    for (;;) {
+      const std::uint32_t u = next_.fetch_add(1);
+      if (u >= count_ || u > stop_.load()) return;
+      const ReadResult result = worker.Unit(u, stop_);
+      if (result != ReadResult::kOk) Fail(u, result);
+    }
+  }
+
+  ReadResult Result() const { return result_; }
+
+ private:
+  void Fail(std::uint32_t u, ReadResult result) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (u < stop_.load()) {
+      stop_.store(u);
+      result_ = result;
+    }
+  }
+
+  std::uint32_t count_;
+  std::atomic<std::uint32_t> next_{0};
+  std::atomic<std::uint32_t> stop_{UINT32_MAX};  // the earliest failed unit
+  std::mutex mutex_;
+  ReadResult result_ = ReadResult::kOk;  // written under mutex_, read after every worker ended
+};
 
 }  // namespace
 
 bool InspectTiff(TIFF* tif, ZoltHeader& header, ZoltPalette& palette, TiffImage& image) {
   // A multi-image file converts its second image; with one image there is no
-  // next directory and the first stays current.
-  TIFFReadDirectory(tif);
+  // next directory and the first stays current (though libtiff then reports
+  // its offset as 0).
+  const std::uint64_t first = TIFFCurrentDirOffset(tif);
+  const std::uint64_t directory = TIFFReadDirectory(tif) == 1 ? TIFFCurrentDirOffset(tif) : first;
 
   // Every field starts from its TIFF default, so a file that omits one never
   // leaves a value unset. A missing photometric interpretation is unsupported.
@@ -215,35 +364,55 @@ bool InspectTiff(TIFF* tif, ZoltHeader& header, ZoltPalette& palette, TiffImage&
     found.rowsPerStrip = std::clamp<std::uint32_t>(found.rowsPerStrip, 1, height);
   }
 
+  std::uint16_t compression = COMPRESSION_NONE;
+  TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
+  found.compressed = compression != COMPRESSION_NONE;
+  found.directory = directory;
+
   image = found;
   header.width = static_cast<std::int16_t>(width);
   header.height = static_cast<std::int16_t>(height);
   return true;
 }
 
-bool ReadData(TIFF* tif, const TiffImage& image, PixelSink& sink) {
-  // A band of whole rows: about kBandBytes, or one row of tiles.
-  const std::uint32_t bandRows =
-      image.tiled ? std::min(image.tileLength, image.height)
-                  : static_cast<std::uint32_t>(std::clamp<std::uint64_t>(kBandBytes / image.width, 1, image.height));
-  Band band(sink, image.width, bandRows);
-  // Tiles decode into one tile; two interleaved samples into one row.
-  const tmsize_t scratchSize = image.tiled ? TIFFTileSize(tif) : image.step == 2 ? TIFFScanlineSize(tif) : 0;
-  TiffBuffer scratch;
-  if (scratchSize > 0) scratch = AllocTiffBuffer(static_cast<std::size_t>(scratchSize));
-  if (!band.Allocated() || ((image.tiled || image.step == 2) && !scratch)) {
-    std::fprintf(stderr, "Error: can't allocate temporary buffer\n");
-    return false;
+unsigned DecodeThreads() {
+  const char* env = std::getenv("ZOLT_THREADS");
+  if (env != nullptr && *env >= '1' && *env <= '9') {
+    char* end = nullptr;
+    const unsigned long n = std::strtoul(env, &end, 10);
+    if (*end == '\0') return static_cast<unsigned>(std::min<unsigned long>(n, kMaxThreads));
   }
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  const int cpus = sched_getaffinity(0, sizeof set, &set) == 0 ? CPU_COUNT(&set) : 1;
+  return static_cast<unsigned>(std::clamp(cpus, 1, static_cast<int>(kMaxThreads)));
+}
 
-  bool ok = false;
-  if (image.tiled) {
-    const std::uint64_t need = std::uint64_t{image.tileWidth} * image.tileLength * image.step;
-    ok = static_cast<std::uint64_t>(scratchSize) >= need && ReadTiles(tif, image, band, scratch.get(), scratchSize);
-  } else {
-    ok = (image.step == 1 || static_cast<std::uint64_t>(scratchSize) >= std::uint64_t{image.width} * image.step) &&
-         ReadStrips(tif, image, band, scratch.get());
+ReadResult ReadData(TIFF* tif, const TiffImage& image, PixelSink& sink, int fd, unsigned threads) {
+  const Plan plan = MakePlan(image);
+  Worker first(tif, fd, image, plan, sink);
+  if (!first.Allocated()) {
+    std::fprintf(stderr, "Error: can't allocate temporary buffer\n");
+    return ReadResult::kDataError;
   }
-  if (!ok && !band.SinkFailed()) std::fprintf(stderr, "Error: can't read image data\n");
-  return ok;
+  // Uncompressed data only needs copying, which one thread does as fast as
+  // the memory allows.
+  const unsigned total = std::max(1U, std::min({threads, kMaxThreads, plan.units}));
+  const unsigned helpers = image.compressed && fd >= 0 ? total - 1 : 0;
+  Units units(plan.units);
+  std::vector<std::thread> pool;
+  for (unsigned i = 0; i < helpers; ++i) {
+    // A helper that cannot get a handle or memory leaves its share to the others.
+    pool.emplace_back([&] {
+      TiffMessages messages;
+      const TiffPtr handle = OpenAnotherHandle(tif, image, fd, "rmh", messages);
+      if (!handle) return;
+      Worker worker(handle.get(), fd, image, plan, sink);
+      if (worker.Allocated()) units.Work(worker);
+    });
+  }
+  units.Work(first);
+  for (std::thread& t : pool) t.join();
+  if (units.Result() == ReadResult::kDataError) std::fprintf(stderr, "Error: can't read image data\n");
+  return units.Result();
 }

@@ -17,6 +17,8 @@ struct TiffImage {
   std::uint32_t rowsPerStrip = 0;  // strips
   std::uint32_t tileWidth = 0;     // tiles
   std::uint32_t tileLength = 0;
+  bool compressed = false;
+  std::uint64_t directory = 0;  // offset of the image's directory in the file
 };
 
 // Selects the image of an open TIFF file (the second when the file holds
@@ -36,18 +38,30 @@ class PixelSink {
   PixelSink(const PixelSink&) = delete;
   PixelSink& operator=(const PixelSink&) = delete;
   virtual ~PixelSink() = default;
-  // False stops the conversion; the sink reports its own failure.
+  // False stops the conversion. With more than one thread, Put is called
+  // from all of them at once, with runs in any order.
   virtual bool Put(std::uint64_t first, const std::uint8_t* pixels, std::size_t count) = 0;
 };
 
-// Decodes the image InspectTiff checked, a band of rows at a time (a few
-// strips, part of one large strip, or one row of tiles), and hands each band
-// to sink in order from top to bottom. Memory stays a few MiB whatever the
-// image size: at most one band and, for tiles, one tile.
+enum class ReadResult { kOk, kDataError, kSinkError };
+
+// The number of decoding threads to use: the ZOLT_THREADS environment
+// variable when it is a positive integer, otherwise the number of processors
+// this process may run on; never more than kMaxThreads.
+constexpr unsigned kMaxThreads = 8;
+unsigned DecodeThreads();
+
+// Decodes the image InspectTiff checked and hands it to sink in bands of
+// rows: a few strips, part of one large strip, or one row of tiles. Memory
+// stays a few MiB per thread whatever the image size: one band and, for
+// tiles, one tile.
 //
-// Prints "Error: can't read image data" (or a failed allocation) and returns
-// false when a strip or tile cannot be read; returns false without a message
-// when the sink fails.
-bool ReadData(TIFF* tif, const TiffImage& image, PixelSink& sink);
+// A compressed image of several bands is decoded on up to threads threads,
+// each with its own libtiff handle opened over fd (the descriptor tif reads);
+// with threads 1, fd -1 or an uncompressed image, on this thread with tif.
+// The result is the same either way: that of the first band, from the top,
+// that fails. Prints "Error: can't read image data" (or a failed allocation)
+// for kDataError; prints nothing for kSinkError.
+ReadResult ReadData(TIFF* tif, const TiffImage& image, PixelSink& sink, int fd = -1, unsigned threads = 1);
 
 #endif
