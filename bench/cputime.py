@@ -8,6 +8,7 @@ far less. Alternating the commands spreads any slow period over all of them,
 and the fastest run is the one least disturbed.
 
 Usage: cputime.py ROUNDS NAME COMMAND [NAME COMMAND ...]
+A COMMAND may begin with VAR=value words, set in its environment.
 Prints one line per command: NAME <tab> cpu seconds <tab> wall seconds.
 """
 import os
@@ -21,8 +22,13 @@ pairs = list(zip(sys.argv[2::2], sys.argv[3::2]))
 best = {name: (float("inf"), float("inf")) for name, _ in pairs}
 for _ in range(rounds):
     for name, command in pairs:
+        words = shlex.split(command)
+        env = dict(os.environ)
+        while words and "=" in words[0] and not words[0].startswith("/"):
+            key, value = words.pop(0).split("=", 1)
+            env[key] = value
         start = time.perf_counter()
-        proc = subprocess.Popen(shlex.split(command), stdout=subprocess.DEVNULL)
+        proc = subprocess.Popen(words, stdout=subprocess.DEVNULL, env=env)
         _, status, usage = os.wait4(proc.pid, 0)
         wall = time.perf_counter() - start
         if status != 0:

@@ -1,12 +1,14 @@
 #!/usr/bin/python3
 """Turns bench/run.sh's raw results into Markdown tables and scaling.tsv.
 
-Usage: report.py results.tsv cpu.tsv memory.tsv SIDE  (Markdown on stdout)
+Usage: report.py results.tsv cpu.tsv memory.tsv SIDE [threads-INPUT.tsv ...]
+(Markdown on stdout)
 """
 import sys
 from collections import defaultdict
 
 results, cpu_file, memory_file, side = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4])
+thread_files = sys.argv[5:]
 
 rows = defaultdict(list)
 with open(results) as f:
@@ -32,6 +34,20 @@ for group, (title, floor) in titles.items():
     print("|---|---:|---:|---:|")
     for name, median, peak in rows[group]:
         print(f"| {name} | {median:.4f} | {median / base:.2f} | {peak / 1024:.1f} |")
+    print()
+
+inputs = {"lzw": "LZW", "deflate": "Deflate with the horizontal predictor", "tiles": "Deflate, 256 x 256 tiles",
+          "none": "uncompressed"}
+for path in thread_files:
+    key = path[len("threads-"):-len(".tsv")]
+    with open(path) as f:
+        timed = [(n, float(c), float(w)) for n, c, w in (line.rstrip("\n").split("\t") for line in f)]
+    floor = timed[0]
+    print(f"### Threads, {inputs.get(key, key)} input (fastest of the alternating runs)\n")
+    print(f"| tool | wall (s) | ratio to {floor[0]} | CPU, user + system (s) |")
+    print("|---|---:|---:|---:|")
+    for name, c, w in timed:
+        print(f"| {name} | {w:.4f} | {w / floor[2]:.2f} | {c:.4f} |")
     print()
 
 cpu = {}

@@ -17,7 +17,7 @@ bin=$root/build
 out=${BENCH_DIR:-$root/build/bench}
 mkdir -p "$out"
 cd "$out"
-rm -f results.tsv scaling.tsv cpu.tsv memory.tsv
+rm -f results.tsv scaling.tsv cpu.tsv memory.tsv threads-*.tsv
 
 if [ $quick = 1 ]; then
   side=512 runs=2 rounds=3 sizes="256 512"
@@ -69,6 +69,23 @@ bench dec \
   dd "dd if=in.zolt of=out.dd bs=4M status=none" \
   ImageMagick "$im -size ${side}x${side} -depth 8 gray:pixels.gray out-im.tif"
 
+# Decoding on 1, 2 and 4 threads against libtiff's own single-threaded
+# decoding: fastest wall time of alternating runs.
+"$bin/zolt_makeimage" "$side" "$side" in-tiles.tif deflate t256
+for c in lzw deflate tiles; do
+  echo "threads, $c input: fastest of $rounds alternating runs"
+  /usr/bin/python3 "$root/bench/cputime.py" "$rounds" \
+    "tiffcp -c none" "tiffcp -c none in-$c.tif out-tiffcp.tif" \
+    "zoltenc, 1 thread" "ZOLT_THREADS=1 $bin/zoltenc in-$c.tif out.zolt" \
+    "zoltenc, 2 threads" "ZOLT_THREADS=2 $bin/zoltenc in-$c.tif out.zolt" \
+    "zoltenc, 4 threads" "ZOLT_THREADS=4 $bin/zoltenc in-$c.tif out.zolt" \
+    "zoltenc, default" "$bin/zoltenc in-$c.tif out.zolt" >"threads-$c.tsv"
+done
+echo "uncompressed input, 1 and 2 threads forced: fastest of $rounds alternating runs"
+/usr/bin/python3 "$root/bench/cputime.py" "$rounds" \
+  "dd" "dd if=in-none.tif of=out.dd bs=4M status=none" \
+  "zoltenc (one thread: uncompressed)" "$bin/zoltenc in-none.tif out.zolt" >threads-none.tsv
+
 echo "CPU time against dd: fastest of $rounds alternating runs"
 /usr/bin/python3 "$root/bench/cputime.py" "$rounds" \
   zoltenc "$bin/zoltenc in-none.tif out.zolt" \
@@ -105,7 +122,7 @@ for n in $sizes; do
   rm -f scale.zolt
 done
 
-/usr/bin/python3 "$root/bench/report.py" results.tsv cpu.tsv memory.tsv "$side" >report.md
+/usr/bin/python3 "$root/bench/report.py" results.tsv cpu.tsv memory.tsv "$side" threads-*.tsv >report.md
 gnuplot "$root/bench/scaling.gp"
 rm -f out* in* pixels.gray
 cat report.md

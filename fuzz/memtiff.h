@@ -3,6 +3,7 @@
 #ifndef ZOLT_FUZZ_MEMTIFF_H
 #define ZOLT_FUZZ_MEMTIFF_H
 
+#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -22,15 +23,16 @@ TIFF* OpenMemTiff(MemFile& file, const char* mode);
 // Silences libtiff's warning and error handlers: damaged input is expected.
 void QuietTiff();
 
-// Collects what ReadData hands on into a width x height buffer. A piece
-// outside the image fails (and is remembered); written counts the bytes put,
-// so an image whose every pixel came exactly once has written == size.
+// Collects what ReadData hands on into a width x height buffer, from any
+// number of threads. A piece outside the image fails (and is remembered);
+// written counts the bytes put, so an image whose every pixel came exactly
+// once has written == size.
 struct VectorSink : PixelSink {
   explicit VectorSink(std::size_t size) : pixels(size) {}
   bool Put(std::uint64_t first, const std::uint8_t* data, std::size_t count) override;
   std::vector<std::uint8_t> pixels;
-  std::uint64_t written = 0;
-  bool outside = false;
+  std::atomic<std::uint64_t> written{0};
+  std::atomic<bool> outside{false};
 };
 
 #endif

@@ -122,7 +122,7 @@ TEST_P(Reader, ConvertsOrRejects) {
   EXPECT_EQ(std::string(header.magic, 4), "none");
   EXPECT_EQ(header.width, static_cast<int>(c.spec.width));
   EXPECT_EQ(header.height, static_cast<int>(c.spec.height));
-  EXPECT_EQ(sink.written, sink.pixels.size());
+  EXPECT_EQ(sink.written.load(), sink.pixels.size());
   EXPECT_EQ(sink.pixels, ExpectedPixels(c.spec));
   const ZoltPalette wantPalette = ExpectedPalette(c.spec);
   EXPECT_EQ(std::memcmp(palette.rgb, wantPalette.rgb, sizeof palette.rgb), 0);

@@ -19,7 +19,7 @@
 namespace {
 
 // Rows are gathered into bands of about this size before they are handed on.
-constexpr std::uint64_t kBandBytes = std::uint64_t{2} << 20U;
+constexpr std::uint64_t kBandBytes = std::uint64_t{1} << 20U;
 // A strip or tile whose compressed data is larger than this is not read whole
 // (strips are then decoded a row at a time).
 constexpr std::uint64_t kRawLimit = 2 * kBandBytes;
