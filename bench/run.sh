@@ -81,7 +81,7 @@ for c in lzw deflate tiles; do
     "zoltenc, 4 threads" "ZOLT_THREADS=4 $bin/zoltenc in-$c.tif out.zolt" \
     "zoltenc, default" "$bin/zoltenc in-$c.tif out.zolt" >"threads-$c.tsv"
 done
-echo "uncompressed input, 1 and 2 threads forced: fastest of $rounds alternating runs"
+echo "uncompressed input (always one thread): fastest of $rounds alternating runs"
 /usr/bin/python3 "$root/bench/cputime.py" "$rounds" \
   "dd" "dd if=in-none.tif of=out.dd bs=4M status=none" \
   "zoltenc (one thread: uncompressed)" "$bin/zoltenc in-none.tif out.zolt" >threads-none.tsv
