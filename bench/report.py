@@ -36,8 +36,7 @@ for group, (title, floor) in titles.items():
         print(f"| {name} | {median:.4f} | {median / base:.2f} | {peak / 1024:.1f} |")
     print()
 
-inputs = {"lzw": "LZW", "deflate": "Deflate with the horizontal predictor", "tiles": "Deflate, 256 x 256 tiles",
-          "none": "uncompressed"}
+inputs = {"lzw": "LZW", "deflate": "Deflate with the horizontal predictor", "tiles": "Deflate, 256 x 256 tiles"}
 for path in thread_files:
     key = path[len("threads-"):-len(".tsv")]
     with open(path) as f:

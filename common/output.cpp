@@ -49,16 +49,20 @@ std::string ResolveLinks(const std::string& path) {
   return target;  // a loop: opening it fails with ELOOP
 }
 
-// A name for a temporary file beside target, hidden and not yet taken when
-// it was made; callers create it with O_EXCL or linkat and try again on
-// EEXIST.
-std::string TempNameFor(const std::string& target) {
+// Gives a file beside target a hidden name of its own: create makes the file
+// under a proposed name (O_EXCL or linkat), and a name already taken is
+// replaced by another. Returns the name, or "" when create fails otherwise.
+template <typename Create>
+std::string TakeTempName(const std::string& target, Create create) {
   static unsigned counter = 0;
-  std::string base = BaseOf(target).substr(0, 200);
-  return DirOf(target) + "/." + base + "." + std::to_string(getpid()) + "-" + std::to_string(counter++) + ".tmp";
+  const std::string prefix = DirOf(target) + "/." + BaseOf(target).substr(0, 200) + "." + std::to_string(getpid()) + "-";
+  for (int i = 0; i < 100; ++i) {
+    std::string name = prefix + std::to_string(counter++) + ".tmp";
+    if (create(name)) return name;
+    if (errno != EEXIST) break;
+  }
+  return {};
 }
-
-constexpr int kTries = 100;
 
 // A temporary file that disappears with its descriptor, for content that is
 // copied out on commit: in $TMPDIR, or /tmp.
@@ -111,16 +115,13 @@ std::unique_ptr<OutputFile> OutputFile::Open(const std::string& path, Access how
   if (fd && access("/proc/self/fd", X_OK) == 0) {
     file.reset(new OutputFile(Kind::kUnnamed, std::move(fd), target));
   } else {
-    fd = UniqueFd();
-    for (int i = 0; i < kTries && !file; ++i) {
-      std::string name = TempNameFor(target);
-      fd = UniqueFd(open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
-      if (fd) {
-        file.reset(new OutputFile(Kind::kNamed, std::move(fd), target));
-        file->tempName_ = std::move(name);
-      } else if (errno != EEXIST) {
-        break;
-      }
+    std::string name = TakeTempName(target, [&fd](const std::string& candidate) {
+      fd = UniqueFd(open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+      return static_cast<bool>(fd);
+    });
+    if (!name.empty()) {
+      file.reset(new OutputFile(Kind::kNamed, std::move(fd), target));
+      file->tempName_ = std::move(name);
     }
   }
   if (file) {
@@ -180,14 +181,9 @@ bool OutputFile::Commit() {
       // Named first, beside the target, so that the final close can still be
       // checked before anything is replaced.
       const std::string proc = "/proc/self/fd/" + std::to_string(fd_.Get());
-      for (int i = 0; i < kTries && tempName_.empty(); ++i) {
-        std::string name = TempNameFor(target_);
-        if (linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
-          tempName_ = std::move(name);
-        } else if (errno != EEXIST) {
-          break;
-        }
-      }
+      tempName_ = TakeTempName(target_, [&proc](const std::string& candidate) {
+        return linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0;
+      });
       if (tempName_.empty()) break;
       kind_ = Kind::kNamed;
       [[fallthrough]];

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <climits>
 #include <cstdlib>
 #include <mutex>
 #include <thread>
@@ -196,8 +195,8 @@ class Worker {
 
  private:
   // Strips of the first plane. Strips that fit in the band decode straight
-  // into it; larger ones, and two interleaved samples, a row at a time, which
-  // libtiff decodes as it goes without holding the whole strip.
+  // into it; larger ones, and two interleaved samples, a row at a time, each
+  // band handed on as it fills.
   bool Strips(std::uint32_t u, const std::atomic<std::uint32_t>& stop) {
     const std::uint32_t width = image_.width;
     const std::uint32_t top = u * plan_.unitRows;
