@@ -34,6 +34,27 @@ std::string Slurp(const std::string& path) {
   return {bytes.begin(), bytes.end()};
 }
 
+// The words that run program with args: ZOLT_TEST_WRAPPER runs every
+// program under a tool, such as "valgrind --error-exitcode=99 -q" or, for
+// another architecture, an emulator ("qemu-arm").
+std::vector<std::string> CommandWords(const std::string& program, const std::vector<std::string>& args) {
+  std::vector<std::string> words;
+  std::istringstream wrapper(std::getenv("ZOLT_TEST_WRAPPER") != nullptr ? std::getenv("ZOLT_TEST_WRAPPER") : "");
+  for (std::string word; wrapper >> word;) words.push_back(word);
+  words.push_back(program);
+  words.insert(words.end(), args.begin(), args.end());
+  return words;
+}
+
+// Replaces this (forked) process with the command.
+[[noreturn]] void Exec(std::vector<std::string> words) {
+  std::vector<char*> argv;
+  for (std::string& w : words) argv.push_back(w.data());
+  argv.push_back(nullptr);
+  execvp(argv[0], argv.data());
+  _exit(127);
+}
+
 // fileLimit, when not 0, caps the size of any file the program writes; user,
 // when not 0, is the user the program runs as (the test must run as root).
 RunResult RunProgram(const std::string& program, const std::vector<std::string>& args, rlim_t fileLimit = 0,
@@ -41,16 +62,6 @@ RunResult RunProgram(const std::string& program, const std::vector<std::string>&
   const std::string dir = TempDir();
   const std::string outPath = dir + "/stdout";
   const std::string errPath = dir + "/stderr";
-  // ZOLT_TEST_WRAPPER runs every program under a tool, such as
-  // "valgrind --error-exitcode=99 -q".
-  std::vector<std::string> words;
-  std::istringstream wrapper(std::getenv("ZOLT_TEST_WRAPPER") != nullptr ? std::getenv("ZOLT_TEST_WRAPPER") : "");
-  for (std::string word; wrapper >> word;) words.push_back(word);
-  words.push_back(program);
-  words.insert(words.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& w : words) argv.push_back(w.data());
-  argv.push_back(nullptr);
   const pid_t pid = fork();
   if (pid == 0) {
     const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -60,8 +71,7 @@ RunResult RunProgram(const std::string& program, const std::vector<std::string>&
     const rlimit limit{fileLimit, fileLimit};
     if (fileLimit != 0) setrlimit(RLIMIT_FSIZE, &limit);
     if (user != 0 && (setgroups(0, nullptr) != 0 || setgid(user) != 0 || setuid(user) != 0)) _exit(126);
-    execvp(argv[0], argv.data());
-    _exit(127);
+    Exec(CommandWords(program, args));
   }
   int status = 0;
   waitpid(pid, &status, 0);
@@ -112,6 +122,10 @@ void Tiff(const std::string& in, void (*edit)(TiffSpec&)) {
 
 const CliCase kCases[] = {
     {"EncConverts", kEnc, [](auto& in) { Tiff(in, [](TiffSpec&) {}); }, "$OUT", 0, "", Output::kWritten},
+    // A file larger than 2 GiB (sparse), whose directory lies past 2 GiB:
+    // 32-bit systems need 64-bit offsets to read it.
+    {"EncDirectoryPastTwoGiB", kEnc, [](auto& in) { Tiff(in, [](TiffSpec&) {}); MoveDirectory(in, 3U << 30U); }, "$OUT", 0,
+     "", Output::kWritten},
     {"EncReplacesExisting", kEnc, [](auto& in) { Tiff(in, [](TiffSpec&) {}); }, "$OUT", 0, "", Output::kWritten, true},
     {"EncMissingInput", kEnc, nullptr, "$OUT", 1, "Error: Can't open TIFF File\n", Output::kAbsent},
     {"EncNotATiff", kEnc, [](auto& in) { WriteFileBytes(in, Zolt(2, 2)); }, "$OUT", 1, "Error: Can't open TIFF File\n", Output::kKept, true},
@@ -471,8 +485,7 @@ TEST(CliFaults, KilledAnyMoment) {
       if (pid == 0) {
         const int null = open("/dev/null", O_WRONLY);
         dup2(null, 2);
-        execl(program.c_str(), program.c_str(), in.c_str(), out.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
+        Exec(CommandWords(program, {in, out}));
       }
       std::this_thread::sleep_for(whole * step / 10);
       kill(pid, SIGKILL);

@@ -98,8 +98,16 @@ TEST_P(Reader, ConvertsOrRejects) {
 
   const UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
   TiffMessages messages;
+  testing::internal::CaptureStderr();
   const TiffPtr tif(OpenTiffOnFd(fd.Get(), path.c_str(), "rm", &messages));
-  ASSERT_TRUE(tif);
+  const std::string openErr = testing::internal::GetCapturedStderr();
+  // Where tmsize_t has 32 bits, libtiff itself refuses a directory whose
+  // tile size overflows it, before the reader sees the file.
+  if (!tif && c.damage != nullptr && c.error != nullptr && sizeof(tmsize_t) < 8) {
+    EXPECT_NE(openErr.find("Integer overflow"), std::string::npos) << openErr;
+    return;
+  }
+  ASSERT_TRUE(tif) << openErr;
   ZoltHeader header{};
   std::memcpy(header.magic, "none", 4);
   ZoltPalette palette{};

@@ -148,6 +148,23 @@ void PatchTag(const std::string& path, std::uint16_t tag, std::uint32_t value) {
   Check(false, "tag present");
 }
 
+void MoveDirectory(const std::string& path, std::uint32_t offset) {
+  std::vector<std::uint8_t> b = ReadFileBytes(path);
+  Check(b.size() > 8 && b[0] == 'I' && b[2] == 42 && b[3] == 0, "classic little-endian TIFF");
+  const std::size_t ifd = b[4] | b[5] << 8U | b[6] << 16U | static_cast<std::size_t>(b[7]) << 24U;
+  const std::size_t size = 2 + 12 * static_cast<std::size_t>(b.at(ifd) | b.at(ifd + 1) << 8U) + 4;
+  Check(ifd + size <= b.size() && offset > b.size(), "directory inside the file, new place after it");
+  std::vector<std::uint8_t> dir(b.begin() + static_cast<std::ptrdiff_t>(ifd),
+                                b.begin() + static_cast<std::ptrdiff_t>(ifd + size));
+  std::fill(dir.end() - 4, dir.end(), 0);  // no next directory
+  for (int i = 0; i < 4; ++i) b[4 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(offset >> (8 * i));
+  WriteFileBytes(path, b);
+  std::fstream out(path, std::ios::binary | std::ios::in | std::ios::out);
+  out.seekp(static_cast<std::streamoff>(offset));
+  out.write(reinterpret_cast<const char*>(dir.data()), static_cast<std::streamsize>(dir.size()));
+  Check(out.good(), "write the moved directory");
+}
+
 std::vector<std::uint8_t> ReadFileBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};

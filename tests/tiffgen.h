@@ -46,6 +46,10 @@ void CorruptStrip(const std::string& path, std::uint32_t strip = 0);
 // 32-bit value, whatever libtiff would allow a writer to store.
 void PatchTag(const std::string& path, std::uint16_t tag, std::uint32_t value);
 
+// Moves the first directory of a classic little-endian TIFF to offset (past
+// 2 GiB, say), leaving a hole before it: a large file that takes no space.
+void MoveDirectory(const std::string& path, std::uint32_t offset);
+
 std::vector<std::uint8_t> ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::vector<std::uint8_t>& bytes);
 
