@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <set>
 #include <thread>
@@ -285,6 +286,44 @@ TEST(CliFormat, SizesOffsetsAndRoundTrip) {
   EXPECT_EQ(ReadFileBytes(dir + "/b.zolt"), zolt);
 }
 
+// The largest images a ZOLT file holds, 32767 x 32767, through both
+// programs: every size and offset must be computed without wrapping, on
+// 32-bit systems too (two samples make 2 GiB of samples).
+TEST(CliFormat, LargestImages) {
+  struct Layout { const char* name; std::uint16_t samples; std::uint32_t rowsPerStrip, tile; };
+  const Layout layouts[] = {{"64-row strips", 1, 64, 0},        {"one strip", 1, 32767, 0},
+                            {"two samples, 64-row strips", 2, 64, 0}, {"two samples, one strip", 2, 32767, 0},
+                            {"two samples, 4096 x 4096 tiles", 2, 0, 4096}};
+  constexpr std::uint64_t kPixels = 32767ULL * 32767;
+  for (const Layout& layout : layouts) {
+    const std::string dir = TempDir();
+    WriteZeroTiff(dir + "/in.tif", 32767, layout.samples, layout.rowsPerStrip, layout.tile);
+    const RunResult enc = RunProgram(kEnc, {dir + "/in.tif", dir + "/out.zolt"});
+    EXPECT_EQ(enc.status, 0) << layout.name << ": " << enc.err;
+    EXPECT_EQ(enc.err, "") << layout.name;
+    unlink((dir + "/in.tif").c_str());
+    // Size, header, the last pixel and the tag after it.
+    std::ifstream zolt(dir + "/out.zolt", std::ios::binary);
+    std::vector<char> head(8);
+    std::vector<char> tail(5);
+    zolt.read(head.data(), 8);
+    zolt.seekg(static_cast<std::streamoff>(7 + kPixels));
+    zolt.read(tail.data(), 5);
+    zolt.seekg(0, std::ios::end);
+    EXPECT_EQ(static_cast<std::uint64_t>(zolt.tellg()), 780 + kPixels) << layout.name;
+    EXPECT_EQ(std::string(head.begin(), head.end()), std::string("ZOLT\xFF\x7F\xFF\x7F", 8)) << layout.name;
+    EXPECT_EQ(std::string(tail.begin(), tail.end()), std::string("\0RGB ", 5)) << layout.name;
+    if (layout.samples == 1 && layout.rowsPerStrip == 64) {
+      const RunResult dec = RunProgram(kDec, {dir + "/out.zolt", dir + "/back.tif"});
+      EXPECT_EQ(dec.status, 0) << dec.err;
+      EXPECT_EQ(dec.err, "");
+      struct stat st {};
+      EXPECT_TRUE(stat((dir + "/back.tif").c_str(), &st) == 0 && static_cast<std::uint64_t>(st.st_size) > kPixels);
+    }
+    std::filesystem::remove_all(dir);
+  }
+}
+
 // Every truncation of a valid ZOLT file is rejected with no output; only the
 // whole file converts.
 TEST(CliFaults, EveryTruncatedZolt) {
@@ -462,7 +501,10 @@ TEST(CliStreams, FifoOutput) {
 }
 
 // kill -9 at any moment of a conversion leaves the output path holding the
-// old file or the whole new one, and nothing else in the folder.
+// old file or the whole new one, and nothing else in the folder: except when
+// the kill lands in the instant between linking the finished file under a
+// hidden name and renaming it over the output, which leaves that finished
+// file under its hidden name.
 TEST(CliFaults, KilledAnyMoment) {
   for (const std::string& program : {kEnc, kDec}) {
     const std::string dir = TempDir();
@@ -495,7 +537,15 @@ TEST(CliFaults, KilledAnyMoment) {
       const std::vector<std::uint8_t> now = ReadFileBytes(out);
       EXPECT_TRUE(now == older || now == fresh) << program << " killed at step " << step << ": " << now.size() << " bytes";
       std::set<std::string> names;
-      for (const auto& entry : std::filesystem::directory_iterator(dir)) names.insert(entry.path().filename());
+      for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        const std::string name = entry.path().filename();
+        if (name.rfind(".out.", 0) == 0 && name.size() > 9 && name.substr(name.size() - 4) == ".tmp") {
+          EXPECT_EQ(ReadFileBytes(entry.path()), fresh) << program << " killed at step " << step << ": " << name;
+          std::filesystem::remove(entry.path());
+          continue;
+        }
+        names.insert(name);
+      }
       EXPECT_EQ(names, (std::set<std::string>{"in", "out"})) << program << " killed at step " << step;
     }
     EXPECT_GE(killed, 5) << program << ": too few runs were killed part way";

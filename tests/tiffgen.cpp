@@ -1,5 +1,6 @@
 #include "tiffgen.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -146,6 +147,50 @@ void PatchTag(const std::string& path, std::uint16_t tag, std::uint32_t value) {
     }
   }
   Check(false, "tag present");
+}
+
+namespace {
+// PackBits for bytes zero bytes: runs of up to 128.
+void PackZeros(std::vector<std::uint8_t>& out, std::size_t bytes) {
+  for (; bytes > 0; bytes -= std::min<std::size_t>(bytes, 128)) {
+    const std::size_t run = std::min<std::size_t>(bytes, 128);
+    out.push_back(static_cast<std::uint8_t>(257 - run));  // -(run - 1); a run of 1 is 0x00 0x00
+    out.push_back(0);
+  }
+}
+}  // namespace
+
+void WriteZeroTiff(const std::string& path, std::uint32_t side, std::uint16_t samples, std::uint32_t rowsPerStrip,
+                   std::uint32_t tile) {
+  TIFF* tif = TIFFOpen(path.c_str(), "w");
+  Check(tif != nullptr, "open test TIFF");
+  TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, side);
+  TIFFSetField(tif, TIFFTAG_IMAGELENGTH, side);
+  TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
+  TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, samples);
+  TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+  TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_PACKBITS);
+  if (samples == 2) {
+    const std::uint16_t extra[] = {EXTRASAMPLE_UNASSALPHA};
+    TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, extra);
+  }
+  std::vector<std::uint8_t> raw;
+  if (rowsPerStrip != 0) {
+    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, rowsPerStrip);
+    for (std::uint32_t row = 0; row < rowsPerStrip; ++row) PackZeros(raw, std::size_t{side} * samples);
+  } else {
+    TIFFSetField(tif, TIFFTAG_TILEWIDTH, tile);
+    TIFFSetField(tif, TIFFTAG_TILELENGTH, tile);
+    for (std::uint32_t row = 0; row < tile; ++row) PackZeros(raw, std::size_t{tile} * samples);
+  }
+  const std::uint32_t pieces = rowsPerStrip != 0 ? TIFFNumberOfStrips(tif) : TIFFNumberOfTiles(tif);
+  for (std::uint32_t n = 0; n < pieces; ++n) {
+    const tmsize_t size = static_cast<tmsize_t>(raw.size());
+    Check((rowsPerStrip != 0 ? TIFFWriteRawStrip(tif, n, raw.data(), size) : TIFFWriteRawTile(tif, n, raw.data(), size)) == size,
+          "write raw piece");
+  }
+  Check(TIFFWriteDirectory(tif) == 1, "write directory");
+  TIFFClose(tif);
 }
 
 void MoveDirectory(const std::string& path, std::uint32_t offset) {

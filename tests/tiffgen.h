@@ -50,6 +50,12 @@ void PatchTag(const std::string& path, std::uint16_t tag, std::uint32_t value);
 // 2 GiB, say), leaving a hole before it: a large file that takes no space.
 void MoveDirectory(const std::string& path, std::uint32_t offset);
 
+// A large 8-bit grey image of zeros, quick to make: every strip (or tile)
+// is the same PackBits data written raw. rowsPerStrip 0 gives tiles of tile
+// x tile pixels instead; samples 2 adds an alpha sample.
+void WriteZeroTiff(const std::string& path, std::uint32_t side, std::uint16_t samples, std::uint32_t rowsPerStrip,
+                   std::uint32_t tile);
+
 std::vector<std::uint8_t> ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::vector<std::uint8_t>& bytes);
 
