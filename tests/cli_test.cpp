@@ -238,13 +238,32 @@ TEST(CliUsage, WrongArgumentCounts) {
   for (const std::string& program : {kEnc, kDec}) {
     const std::string names = program == kEnc ? " in.tiff out.zolt\n" : " in.zolt out.tiff\n";
     const std::string dir = TempDir();
-    for (const auto& args : std::vector<std::vector<std::string>>{{}, {dir + "/a"}, {dir + "/a", dir + "/b", dir + "/c"}}) {
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {}, {dir + "/a"}, {dir + "/a", dir + "/b", dir + "/c"}, {"--help", dir + "/a", dir + "/b"}, {"--version", "-", "-"}}) {
       const RunResult r = RunProgram(program, args);
       EXPECT_EQ(r.status, 5);
       EXPECT_EQ(r.out, "Usage: " + program + names);
       EXPECT_EQ(r.err, "");
     }
     EXPECT_FALSE(Exists(dir + "/a") || Exists(dir + "/b") || Exists(dir + "/c"));
+  }
+}
+
+// --help: the usage line and what the arguments are; --version: the name and
+// the project's version. Both on standard output, status 0.
+TEST(CliUsage, HelpAndVersion) {
+  for (const std::string& program : {kEnc, kDec}) {
+    const std::string name = program == kEnc ? "zoltenc" : "zoltdec";
+    const RunResult help = RunProgram(program, {"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out.rfind("Usage: " + program + (program == kEnc ? " in.tiff out.zolt\n" : " in.zolt out.tiff\n"), 0), 0U)
+        << help.out;
+    EXPECT_NE(help.out.find("See " + name + "(1)."), std::string::npos) << help.out;
+    EXPECT_EQ(help.err, "");
+    const RunResult version = RunProgram(program, {"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, name + " " ZOLT_VERSION "\n");
+    EXPECT_EQ(version.err, "");
   }
 }
 

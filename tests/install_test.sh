@@ -6,7 +6,7 @@ mode=$1 build=$2 src=$3
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
-files="bin/zoltdec bin/zoltenc share/man/man1/zoltdec.1 share/man/man1/zoltenc.1 share/man/man5/zolt.5"
+files="bin/zoltdec bin/zoltenc share/doc/zolt/changelog.gz share/doc/zolt/copyright share/man/man1/zoltdec.1.gz share/man/man1/zoltenc.1.gz share/man/man5/zolt.5.gz"
 listed() { tr ' ' '\n' | sed "s|^|$1|" | sort; }
 
 case $mode in
@@ -21,7 +21,7 @@ install)
   MANPATH="$tmp/p/share/man" man -P cat zoltenc 2>/dev/null | grep -q "zoltenc in.tiff out.zolt" || fail "man zoltenc"
   ;;
 manlint)
-  for page in "$src"/docs/*.[15]; do
+  for page in "$build"/doc/*.[15]; do
     warnings=$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 man --warnings -E UTF-8 -l -Tutf8 -Z "$page" 2>&1 >/dev/null)
     [ -z "$warnings" ] || fail "$page: $warnings"
   done
@@ -32,6 +32,9 @@ package)
   [ "$(dpkg-deb -c "$deb" | awk '{print $6}' | grep -v '/$' | sort)" = "$(echo $files | listed ./usr/)" ] ||
     fail "package files: $(dpkg-deb -c "$deb")"
   dpkg-deb -f "$deb" Depends | grep -q 'libtiff6' || fail "Depends: $(dpkg-deb -f "$deb" Depends)"
+  # Neither errors nor warnings from Debian's package checker.
+  tags=$(lintian --tag-display-limit 0 --fail-on none "$deb" 2>/dev/null | grep -E '^[EW]: ' || true)
+  [ -z "$tags" ] || fail "lintian: $tags"
   ;;
 *) fail "unknown mode $mode" ;;
 esac

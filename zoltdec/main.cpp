@@ -4,6 +4,7 @@
 #include <csignal>
 #include <cstdio>
 
+#include "cli.h"
 #include "fileio.h"
 #include "output.h"
 #include "readzolt.h"
@@ -12,10 +13,12 @@
 #include "zoltfile.h"
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::printf("Usage: %s in.zolt out.tiff\n", argc > 0 ? argv[0] : "zoltdec");
-    return 5;
-  }
+  const int status = HandleArguments(argc, argv, "zoltdec", "Usage: %s in.zolt out.tiff\n",
+                                     "Converts a ZOLT file to an uncompressed paletted 8-bit TIFF image.\n"
+                                     "  in.zolt   the ZOLT file to read\n"
+                                     "  out.tiff  the TIFF file to write; replaced only when all went well\n"
+                                     "See zoltdec(1).\n");
+  if (status >= 0) return status;
   // A write beyond the file-size limit then fails like any other write.
   std::signal(SIGXFSZ, SIG_IGN);
 

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "cli.h"
 #include "fileio.h"
 #include "output.h"
 #include "readdata.h"
@@ -30,10 +31,13 @@ class OutputSink : public PixelSink {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::printf("Usage: %s in.tiff out.zolt\n", argc > 0 ? argv[0] : "zoltenc");
-    return 5;
-  }
+  const int status = HandleArguments(argc, argv, "zoltenc", "Usage: %s in.tiff out.zolt\n",
+                                     "Converts an 8-bit greyscale or paletted TIFF image to a ZOLT file.\n"
+                                     "  in.tiff   the TIFF file to read\n"
+                                     "  out.zolt  the ZOLT file to write; replaced only when all went well\n"
+                                     "ZOLT_THREADS=N sets how many threads decode a compressed image.\n"
+                                     "See zoltenc(1).\n");
+  if (status >= 0) return status;
   // A write beyond the file-size limit then fails like any other write.
   std::signal(SIGXFSZ, SIG_IGN);
 
