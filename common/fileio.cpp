@@ -1,5 +1,6 @@
 #include "fileio.h"
 
+#include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,6 +9,9 @@
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
 #include <limits>
 #include <memory>
 
@@ -41,6 +45,27 @@ bool WriteFull(int fd, const void* buffer, std::size_t size, std::uint64_t offse
     done += static_cast<std::size_t>(n);
   }
   return true;
+}
+
+bool CopyStream(int from, int to) {
+  std::vector<std::uint8_t> buffer(std::size_t{1} << 20U);
+  for (;;) {
+    const ssize_t n = read(from, buffer.data(), buffer.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return n == 0;
+    if (!WriteFull(to, buffer.data(), static_cast<std::size_t>(n), kAppend)) return false;
+  }
+}
+
+UniqueFd MakeSpoolFile() {
+  const char* dir = std::getenv("TMPDIR");
+  if (dir == nullptr || *dir == '\0') dir = "/tmp";
+  UniqueFd fd(open(dir, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
+  if (fd) return fd;
+  std::string name = std::string(dir) + "/zolt-spool-XXXXXX";
+  fd = UniqueFd(mkostemp(name.data(), O_CLOEXEC));
+  if (fd) unlink(name.c_str());
+  return fd;
 }
 
 namespace {

@@ -11,6 +11,8 @@
 
 #include <tiffio.h>
 
+#include "resources.h"
+
 // Reads up to size bytes at offset; stops early only at the end of the file.
 // Returns the count read, or -1 on an error.
 long long PreadFull(int fd, void* buffer, std::size_t size, std::uint64_t offset);
@@ -19,6 +21,14 @@ long long PreadFull(int fd, void* buffer, std::size_t size, std::uint64_t offset
 // kAppend (for pipes and devices). False on any error.
 constexpr std::uint64_t kAppend = ~std::uint64_t{0};
 bool WriteFull(int fd, const void* buffer, std::size_t size, std::uint64_t offset);
+
+// Copies from's bytes, from its current position to its end, to to (a pipe
+// or device too). False on any read or write error.
+bool CopyStream(int from, int to);
+
+// A temporary file that disappears with its descriptor, for content that
+// must be seekable but has nowhere else to go: in $TMPDIR, or /tmp.
+UniqueFd MakeSpoolFile();
 
 // Where libtiff's warnings and errors about one handle go: standard error in
 // libtiff's own format, each as one whole line, so that lines from several

@@ -64,19 +64,6 @@ std::string TakeTempName(const std::string& target, Create create) {
   return {};
 }
 
-// A temporary file that disappears with its descriptor, for content that is
-// copied out on commit: in $TMPDIR, or /tmp.
-UniqueFd MakeSpool() {
-  const char* dir = std::getenv("TMPDIR");
-  if (dir == nullptr || *dir == '\0') dir = "/tmp";
-  UniqueFd fd(open(dir, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
-  if (fd) return fd;
-  std::string name = std::string(dir) + "/zolt-spool-XXXXXX";
-  fd = UniqueFd(mkostemp(name.data(), O_CLOEXEC));
-  if (fd) unlink(name.c_str());
-  return fd;
-}
-
 bool IsSameRegularFile(const std::string& path, const FileId& id) {
   struct stat st {};
   return lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_dev == id.device && st.st_ino == id.inode;
@@ -87,18 +74,27 @@ bool IsSameRegularFile(const std::string& path, const FileId& id) {
 OutputFile::OutputFile(Kind kind, UniqueFd fd, std::string target)
     : kind_(kind), fd_(std::move(fd)), target_(std::move(target)) {}
 
-std::unique_ptr<OutputFile> OutputFile::Open(const std::string& path, Access how, const FileId& input) {
-  const std::string target = ResolveLinks(path);
+std::unique_ptr<OutputFile> OutputFile::Open(const std::string& path, Access how, const FileId& input,
+                                             bool& terminal) {
+  terminal = false;
+  const bool standardOutput = path == "-";
+  const std::string target = standardOutput ? path : ResolveLinks(path);
   struct stat st {};
-  const bool exists = stat(target.c_str(), &st) == 0;
-  if (exists && S_ISDIR(st.st_mode)) return nullptr;
+  const bool exists = standardOutput || stat(target.c_str(), &st) == 0;
+  if (exists && !standardOutput && S_ISDIR(st.st_mode)) return nullptr;
 
-  if (exists && !S_ISREG(st.st_mode)) {
-    // A device, pipe, socket or terminal: written straight through.
-    UniqueFd out(open(target.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC));
+  if (standardOutput || (exists && !S_ISREG(st.st_mode))) {
+    // Standard output, a device, pipe, socket or terminal: written straight
+    // through, in the order the bytes come, whatever standard output is.
+    UniqueFd out(standardOutput ? fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0)
+                                : open(target.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC));
     if (!out) return nullptr;
+    if (isatty(out.Get()) != 0) {
+      terminal = true;
+      return nullptr;
+    }
     if (how == Access::kSequential) return std::unique_ptr<OutputFile>(new OutputFile(Kind::kStream, std::move(out), target));
-    UniqueFd spool = MakeSpool();
+    UniqueFd spool = MakeSpoolFile();
     if (!spool) return nullptr;
     std::unique_ptr<OutputFile> file(new OutputFile(Kind::kSpool, std::move(spool), target));
     file->streamFd_ = std::move(out);
@@ -158,22 +154,8 @@ bool OutputFile::Commit() {
       committed_ = fd_.Close();
       break;
     case Kind::kSpool: {
-      std::vector<std::uint8_t> buffer(std::size_t{1} << 20U);
-      std::uint64_t offset = 0;
-      bool ok = true;
-      for (;;) {
-        const long long n = PreadFull(fd_.Get(), buffer.data(), buffer.size(), offset);
-        if (n <= 0) {
-          ok = n == 0;
-          break;
-        }
-        if (!WriteFull(streamFd_.Get(), buffer.data(), static_cast<std::size_t>(n), kAppend)) {
-          ok = false;
-          break;
-        }
-        offset += static_cast<std::uint64_t>(n);
-      }
-      committed_ = streamFd_.Close() && ok;
+      const bool copied = lseek(fd_.Get(), 0, SEEK_SET) == 0 && CopyStream(fd_.Get(), streamFd_.Get());
+      committed_ = streamFd_.Close() && copied;
       fd_.Close();
       break;
     }

@@ -8,9 +8,11 @@
 //   regular file, or nothing yet       temporary file beside it, renamed over
 //                                      it; an existing file's mode is kept
 //   symbolic link                      as for its target; the link stays
-//   device, pipe, socket, terminal     straight through, in order; a writer
-//                                      that must seek gets a spool file that
+//   "-" (standard output), device,     straight through, in order; a writer
+//   pipe, socket                       that must seek gets a spool file that
 //                                      is copied out on Commit()
+//   terminal                           refused: binary data is never written
+//                                      to one
 //   folder allows no temporary file    in place, as a last resort, when the
 //                                      existing file can be written and is
 //                                      not the input; removed on failure
@@ -40,9 +42,10 @@ class OutputFile {
     kSeekable,    // the writer seeks (libtiff): Fd() must be a seekable file
   };
 
-  // Opens the output for path; input is the file being converted, which is
-  // never written in place. Null when no output can be had.
-  static std::unique_ptr<OutputFile> Open(const std::string& path, Access how, const FileId& input);
+  // Opens the output for path ("-": standard output); input is the file
+  // being converted, which is never written in place. Null when no output
+  // can be had; terminal is then true when the output is a terminal.
+  static std::unique_ptr<OutputFile> Open(const std::string& path, Access how, const FileId& input, bool& terminal);
 
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;

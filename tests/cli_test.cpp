@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -56,27 +57,48 @@ std::vector<std::string> CommandWords(const std::string& program, const std::vec
   _exit(127);
 }
 
-// fileLimit, when not 0, caps the size of any file the program writes; user,
-// when not 0, is the user the program runs as (the test must run as root).
-RunResult RunProgram(const std::string& program, const std::vector<std::string>& args, rlim_t fileLimit = 0,
-                     uid_t user = 0) {
+struct RunOptions {
+  rlim_t fileLimit = 0;  // when not 0, caps the size of any file the command writes
+  uid_t user = 0;        // when not 0, the user it runs as (the test must run as root)
+  std::string input;     // standard input from this file; /dev/null when empty
+  int output = -1;       // standard output to this descriptor; else captured
+};
+
+RunResult RunCommand(const std::vector<std::string>& words, const RunOptions& options = {}) {
   const std::string dir = TempDir();
   const std::string outPath = dir + "/stdout";
   const std::string errPath = dir + "/stderr";
   const pid_t pid = fork();
   if (pid == 0) {
-    const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int in = open(options.input.empty() ? "/dev/null" : options.input.c_str(), O_RDONLY);
+    const int out = options.output >= 0 ? options.output : open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    dup2(in, 0);
     dup2(out, 1);
     dup2(err, 2);
-    const rlimit limit{fileLimit, fileLimit};
-    if (fileLimit != 0) setrlimit(RLIMIT_FSIZE, &limit);
+    const rlimit limit{options.fileLimit, options.fileLimit};
+    if (options.fileLimit != 0) setrlimit(RLIMIT_FSIZE, &limit);
+    const uid_t user = options.user;
     if (user != 0 && (setgroups(0, nullptr) != 0 || setgid(user) != 0 || setuid(user) != 0)) _exit(126);
-    Exec(CommandWords(program, args));
+    Exec(words);
   }
   int status = 0;
   waitpid(pid, &status, 0);
   return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), Slurp(outPath), Slurp(errPath)};
+}
+
+RunResult RunProgram(const std::string& program, const std::vector<std::string>& args, rlim_t fileLimit = 0,
+                     uid_t user = 0) {
+  return RunCommand(CommandWords(program, args), {fileLimit, user, "", -1});
+}
+
+// A shell pipeline; each program in it is named by Shell(program).
+RunResult RunShell(const std::string& command) { return RunCommand({"/bin/sh", "-c", command}); }
+
+std::string Shell(const std::string& program) {
+  std::string words;
+  for (const std::string& word : CommandWords(program, {})) words += word + " ";
+  return words;
 }
 
 bool Exists(const std::string& path) {
@@ -517,6 +539,53 @@ TEST(CliStreams, FifoOutput) {
     EXPECT_EQ(r.status, 0) << program << ": " << r.err;
     EXPECT_EQ(received, Converted(program)) << program;
   }
+}
+
+// "-" is standard input or output, in either position of either program,
+// from and to files, pipes and (refused) a terminal.
+TEST(CliStreams, StandardInputAndOutput) {
+  for (const std::string& program : {kEnc, kDec}) {
+    const std::string dir = TempDir();
+    MakeInput(program, dir + "/in");
+    const std::vector<std::uint8_t> bytes = Converted(program);
+    const std::string want(bytes.begin(), bytes.end());
+    struct Row { std::vector<std::string> args; std::string input; };
+    for (const Row& row : {Row{{"-", dir + "/out"}, dir + "/in"}, Row{{dir + "/in", "-"}, ""}, Row{{"-", "-"}, dir + "/in"}}) {
+      unlink((dir + "/out").c_str());
+      const RunResult r = RunCommand(CommandWords(program, row.args), {0, 0, row.input, -1});
+      EXPECT_EQ(r.status, 0) << program << " " << row.args[0] << " " << row.args[1] << ": " << r.err;
+      EXPECT_EQ(row.args[1] == "-" ? r.out : Slurp(dir + "/out"), want) << program << " " << row.args[0] << " " << row.args[1];
+    }
+    // Standard input from a pipe, standard output into one.
+    const RunResult piped = RunShell("cat " + dir + "/in | " + Shell(program) + "- - | cat > " + dir + "/piped");
+    EXPECT_EQ(piped.status, 0) << piped.err;
+    EXPECT_EQ(Slurp(dir + "/piped"), want) << program;
+    // A truncated standard input fails as a truncated file does, leaving no output.
+    const std::string cutAt = std::to_string(ReadFileBytes(dir + "/in").size() - 10);
+    const RunResult cut = RunShell("head -c " + cutAt + " " + dir + "/in | " + Shell(program) + "- " + dir + "/cut");
+    EXPECT_EQ(cut.status, 1) << program;
+    EXPECT_FALSE(Exists(dir + "/cut")) << program;
+    if (program == kDec) {
+      EXPECT_EQ(cut.err, "Error: ZOLT file is truncated\n");
+    }
+    // Binary data never goes to a terminal.
+    int master = -1;
+    int slave = -1;
+    ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    const RunResult tty = RunCommand(CommandWords(program, {dir + "/in", "-"}), {0, 0, "", slave});
+    close(slave);
+    close(master);
+    EXPECT_EQ(tty.status, 1) << program;
+    EXPECT_EQ(tty.err, "Error: won't write binary data to a terminal\n") << program;
+  }
+  // Both programs in one chain give what a direct conversion gives.
+  const std::string dir = TempDir();
+  Tiff(dir + "/in.tif", [](TiffSpec& s) { s.compression = COMPRESSION_LZW; s.photometric = PHOTOMETRIC_PALETTE; });
+  ASSERT_EQ(RunProgram(kEnc, {dir + "/in.tif", dir + "/direct.zolt"}).status, 0);
+  const RunResult chain = RunShell("cat " + dir + "/in.tif | " + Shell(kEnc) + "- - | " + Shell(kDec) + "- - | " +
+                                   Shell(kEnc) + "- " + dir + "/chain.zolt");
+  EXPECT_EQ(chain.status, 0) << chain.err;
+  EXPECT_EQ(ReadFileBytes(dir + "/chain.zolt"), ReadFileBytes(dir + "/direct.zolt"));
 }
 
 // kill -9 at any moment of a conversion leaves the output path holding the

@@ -6,6 +6,7 @@
 
 #include "cli.h"
 #include "fileio.h"
+#include "input.h"
 #include "output.h"
 #include "readzolt.h"
 #include "resources.h"
@@ -15,14 +16,15 @@
 int main(int argc, char** argv) {
   const int status = HandleArguments(argc, argv, "zoltdec", "Usage: %s in.zolt out.tiff\n",
                                      "Converts a ZOLT file to an uncompressed paletted 8-bit TIFF image.\n"
-                                     "  in.zolt   the ZOLT file to read\n"
-                                     "  out.tiff  the TIFF file to write; replaced only when all went well\n"
+                                     "  in.zolt   the ZOLT file to read; - reads standard input\n"
+                                     "  out.tiff  the TIFF file to write, replaced only when all went well;\n"
+                                     "            - writes standard output\n"
                                      "See zoltdec(1).\n");
   if (status >= 0) return status;
   // A write beyond the file-size limit then fails like any other write.
   std::signal(SIGXFSZ, SIG_IGN);
 
-  const FilePtr in(std::fopen(argv[1], "rbe"));
+  const FilePtr in = OpenStreamInput(argv[1]);
   struct stat st {};
   if (!in || fstat(fileno(in.get()), &st) != 0 || S_ISDIR(st.st_mode)) {
     std::fprintf(stderr, "Error: Can't open ZOLT File\n");
@@ -32,9 +34,10 @@ int main(int argc, char** argv) {
   if (!ReadZoltHeader(in.get(), header)) return 1;
 
   // libtiff seeks while it writes: a pipe or device gets a spool file.
-  const auto out = OutputFile::Open(argv[2], OutputFile::Access::kSeekable, FileId{st.st_dev, st.st_ino});
+  bool terminal = false;
+  const auto out = OutputFile::Open(argv[2], OutputFile::Access::kSeekable, FileId{st.st_dev, st.st_ino}, terminal);
   if (!out) {
-    std::fprintf(stderr, "Error: Can't open output file\n");
+    std::fprintf(stderr, terminal ? "Error: won't write binary data to a terminal\n" : "Error: Can't open output file\n");
     return 1;
   }
   TiffMessages messages;

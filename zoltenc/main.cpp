@@ -1,5 +1,4 @@
 // zoltenc: converts an 8-bit greyscale or paletted TIFF image to a ZOLT file.
-#include <fcntl.h>
 
 #include <cerrno>
 #include <csignal>
@@ -9,6 +8,7 @@
 
 #include "cli.h"
 #include "fileio.h"
+#include "input.h"
 #include "output.h"
 #include "readdata.h"
 #include "resources.h"
@@ -33,15 +33,16 @@ class OutputSink : public PixelSink {
 int main(int argc, char** argv) {
   const int status = HandleArguments(argc, argv, "zoltenc", "Usage: %s in.tiff out.zolt\n",
                                      "Converts an 8-bit greyscale or paletted TIFF image to a ZOLT file.\n"
-                                     "  in.tiff   the TIFF file to read\n"
-                                     "  out.zolt  the ZOLT file to write; replaced only when all went well\n"
+                                     "  in.tiff   the TIFF file to read; - reads standard input\n"
+                                     "  out.zolt  the ZOLT file to write, replaced only when all went well;\n"
+                                     "            - writes standard output\n"
                                      "ZOLT_THREADS=N sets how many threads decode a compressed image.\n"
                                      "See zoltenc(1).\n");
   if (status >= 0) return status;
   // A write beyond the file-size limit then fails like any other write.
   std::signal(SIGXFSZ, SIG_IGN);
 
-  const UniqueFd input(open(argv[1], O_RDONLY | O_CLOEXEC));
+  const UniqueFd input = OpenSeekableInput(argv[1]);
   if (!input) TIFFErrorExt(nullptr, "TIFFOpen", "%s: %s", argv[1], std::strerror(errno));
   FileId inputId;
   TiffMessages messages;  // libtiff's lines, whole even when several threads decode
@@ -57,9 +58,10 @@ int main(int argc, char** argv) {
   if (!InspectTiff(tif.get(), header, palette, image)) return 1;
   std::memcpy(header.magic, kZoltMagic, sizeof header.magic);
 
-  const auto out = OutputFile::Open(argv[2], OutputFile::Access::kSequential, inputId);
+  bool terminal = false;
+  const auto out = OutputFile::Open(argv[2], OutputFile::Access::kSequential, inputId, terminal);
   if (!out) {
-    std::fprintf(stderr, "Error: Can't open output file\n");
+    std::fprintf(stderr, terminal ? "Error: won't write binary data to a terminal\n" : "Error: Can't open output file\n");
     return 1;
   }
   std::uint8_t head[kZoltHeaderSize];
