@@ -54,7 +54,21 @@ const ReaderCase kCases[] = {
      "Error: source file should have 1 sample per pixel, and 8 bits per sample...\n"},
     {"SixteenBit", With([](TiffSpec& s) { s.bits = 16; }),
      "Error: source file should have 1 sample per pixel, and 8 bits per sample...\n"},
-    {"OneBit", With([](TiffSpec& s) { s.bits = 1; }),
+    // One sample of 1, 2 or 4 bits: each value one byte, unchanged; rows of
+    // 23 pixels end part way through a byte.
+    {"OneBit", With([](TiffSpec& s) { s.bits = 1; }), nullptr},
+    {"OneBitWhiteIsZeroG4", With([](TiffSpec& s) { s.bits = 1; s.photometric = PHOTOMETRIC_MINISWHITE; s.compression = COMPRESSION_CCITTFAX4; }), nullptr},
+    {"OneBitFillOrder2G4", With([](TiffSpec& s) { s.bits = 1; s.photometric = PHOTOMETRIC_MINISWHITE; s.compression = COMPRESSION_CCITTFAX4; s.fillOrder = FILLORDER_LSB2MSB; }), nullptr},
+    {"OneBitPalettedTiles", With([](TiffSpec& s) { s.bits = 1; s.photometric = PHOTOMETRIC_PALETTE; s.tile = 16; }), nullptr},
+    {"TwoBitWhiteIsZero", With([](TiffSpec& s) { s.bits = 2; s.photometric = PHOTOMETRIC_MINISWHITE; }), nullptr},
+    {"TwoBitPalettedPackBits", With([](TiffSpec& s) { s.bits = 2; s.photometric = PHOTOMETRIC_PALETTE; s.compression = COMPRESSION_PACKBITS; }), nullptr},
+    {"FourBitPaletted", With([](TiffSpec& s) { s.bits = 4; s.photometric = PHOTOMETRIC_PALETTE; }), nullptr},
+    {"FourBitFillOrder2", With([](TiffSpec& s) { s.bits = 4; s.fillOrder = FILLORDER_LSB2MSB; }), nullptr},
+    {"FourBitPackBitsTiles", With([](TiffSpec& s) { s.bits = 4; s.tile = 16; s.compression = COMPRESSION_PACKBITS; s.width = 40; }), nullptr},
+    {"FourBitLzwOneStrip", With([](TiffSpec& s) { s.bits = 4; s.width = s.height = 1500; s.rowsPerStrip = 1500; s.compression = COMPRESSION_LZW; }), nullptr},
+    {"FourBitTwoSamples", With([](TiffSpec& s) { s.bits = 4; s.samples = 2; }),
+     "Error: source file should have 1 sample per pixel, and 8 bits per sample...\n"},
+    {"FourBitRgb", With([](TiffSpec& s) { s.bits = 4; s.photometric = PHOTOMETRIC_RGB; }),
      "Error: source file should have 1 sample per pixel, and 8 bits per sample...\n"},
     {"Separated", With([](TiffSpec& s) { s.photometric = PHOTOMETRIC_SEPARATED; }),
      "Unsupported file format - must be either paletted or greyscale...\n"},
@@ -161,15 +175,20 @@ TEST(ReaderThreads, EnvironmentOverride) {
 
 // Fixed points of the palettes the cases above expect.
 TEST(ReaderPalette, KnownEntries) {
-  struct Entry { std::uint16_t photometric; unsigned index; std::uint8_t rgb[3]; };
+  struct Entry { std::uint16_t photometric; unsigned index; std::uint8_t rgb[3]; std::uint16_t bits = 8; };
   const Entry entries[] = {
       {PHOTOMETRIC_MINISBLACK, 100, {25, 25, 25}}, {PHOTOMETRIC_MINISBLACK, 255, {63, 63, 63}},
       {PHOTOMETRIC_MINISWHITE, 0, {63, 63, 63}},   {PHOTOMETRIC_MINISWHITE, 255, {0, 0, 0}},
       {PHOTOMETRIC_PALETTE, 255, {63, 0, 39}},     {PHOTOMETRIC_PALETTE, 3, {0, 63, 8}},
+      // 1 bit: a WhiteIsZero fax is white, black, then nothing; 4 bits: level 7 * 255 / 15 = 119.
+      {PHOTOMETRIC_MINISWHITE, 0, {63, 63, 63}, 1}, {PHOTOMETRIC_MINISWHITE, 1, {0, 0, 0}, 1},
+      {PHOTOMETRIC_MINISWHITE, 2, {0, 0, 0}, 1},    {PHOTOMETRIC_MINISBLACK, 7, {29, 29, 29}, 4},
+      {PHOTOMETRIC_PALETTE, 15, {3, 60, 43}, 4},      {PHOTOMETRIC_PALETTE, 16, {0, 0, 0}, 4},
   };
   for (const Entry& e : entries) {
     TiffSpec spec;
     spec.photometric = e.photometric;
+    spec.bits = e.bits;
     const ZoltPalette palette = ExpectedPalette(spec);
     EXPECT_EQ(std::memcmp(&palette.rgb[3 * e.index], e.rgb, 3), 0) << e.photometric << " " << e.index;
   }

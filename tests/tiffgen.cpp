@@ -32,6 +32,7 @@ void WritePage(TIFF* tif, const TiffSpec& spec, int page) {
   TIFFSetField(tif, TIFFTAG_PLANARCONFIG, spec.planar);
   TIFFSetField(tif, TIFFTAG_COMPRESSION, spec.compression);
   if (spec.predictor != PREDICTOR_NONE) TIFFSetField(tif, TIFFTAG_PREDICTOR, spec.predictor);
+  if (spec.fillOrder != FILLORDER_MSB2LSB) TIFFSetField(tif, TIFFTAG_FILLORDER, spec.fillOrder);
   if (spec.samples == 2) {
     const std::uint16_t extra[] = {EXTRASAMPLE_UNASSALPHA};
     TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, extra);
@@ -44,11 +45,24 @@ void WritePage(TIFF* tif, const TiffSpec& spec, int page) {
     TIFFSetField(tif, TIFFTAG_COLORMAP, map[0].data(), map[1].data(), map[2].data());
   }
   // The sample at (x, y, s) in the layout the TiffSpec asks for; 8-bit samples
+  // and one sample of 1, 2 or 4 bits (packed, first pixel in the high bits)
   // carry the test pattern, other widths just fill the bytes.
   const unsigned perUnit = separate ? 1 : spec.samples;
   auto fill = [&](std::vector<std::uint8_t>& buf, std::uint32_t x0, std::uint32_t y0, std::uint32_t w,
                   std::uint32_t h, unsigned plane) {
     for (std::size_t i = 0; i < buf.size(); ++i) buf[i] = static_cast<std::uint8_t>(i);
+    if (spec.bits < 8 && spec.samples == 1) {
+      const std::size_t rowBytes = (std::size_t{w} * spec.bits + 7) / 8;
+      std::fill(buf.begin(), buf.end(), 0);
+      for (std::uint32_t y = 0; y < h; ++y) {
+        for (std::uint32_t x = 0; x < w; ++x) {
+          const unsigned value = TestSample(x0 + x, y0 + y, 0, page) & ((1U << spec.bits) - 1);
+          const std::size_t bit = std::size_t{x} * spec.bits;
+          buf[y * rowBytes + bit / 8] |= static_cast<std::uint8_t>(value << (8 - spec.bits - bit % 8));
+        }
+      }
+      return;
+    }
     if (spec.bits != 8) return;
     for (std::uint32_t y = 0; y < h; ++y) {
       for (std::uint32_t x = 0; x < w; ++x) {
@@ -95,16 +109,21 @@ void WriteTestTiff(const std::string& path, const TiffSpec& spec) {
 std::vector<std::uint8_t> ExpectedPixels(const TiffSpec& spec) {
   std::vector<std::uint8_t> pixels;
   for (std::uint32_t y = 0; y < spec.height; ++y) {
-    for (std::uint32_t x = 0; x < spec.width; ++x) pixels.push_back(TestSample(x, y, 0, spec.pages > 1 ? 1 : 0));
+    for (std::uint32_t x = 0; x < spec.width; ++x) {
+      const unsigned mask = spec.bits < 8 ? (1U << spec.bits) - 1 : 0xFFU;
+      pixels.push_back(static_cast<std::uint8_t>(TestSample(x, y, 0, spec.pages > 1 ? 1 : 0) & mask));
+    }
   }
   return pixels;
 }
 
 ZoltPalette ExpectedPalette(const TiffSpec& spec) {
   ZoltPalette palette{};
-  for (unsigned i = 0; i < 256; ++i) {
+  const unsigned entries = spec.bits < 8 ? 1U << spec.bits : 256;
+  for (unsigned i = 0; i < entries; ++i) {
     for (unsigned c = 0; c < 3; ++c) {
-      const unsigned grey = spec.photometric == PHOTOMETRIC_MINISWHITE ? (255 - i) / 4 : i / 4;
+      const unsigned level = i * 255 / (entries - 1);
+      const unsigned grey = spec.photometric == PHOTOMETRIC_MINISWHITE ? (255 - level) / 4 : level / 4;
       palette.rgb[3 * i + c] =
           static_cast<std::uint8_t>(spec.photometric == PHOTOMETRIC_PALETTE ? TestColour(c, i) / 1024 : grey);
     }

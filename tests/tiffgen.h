@@ -20,13 +20,15 @@ struct TiffSpec {
   std::uint16_t planar = PLANARCONFIG_CONTIG;
   std::uint16_t compression = COMPRESSION_NONE;
   std::uint16_t predictor = PREDICTOR_NONE;
+  std::uint16_t fillOrder = FILLORDER_MSB2LSB;
   std::uint32_t rowsPerStrip = 5;
   std::uint32_t tile = 0;    // tiles of tile x tile pixels instead of strips
   const char* mode = "w";    // "wb": big-endian, "w8": BigTIFF
   int pages = 1;
 };
 
-// The value of sample s of pixel (x, y) on a page.
+// The value of sample s of pixel (x, y) on a page (8-bit; images of fewer
+// bits keep its low bits).
 std::uint8_t TestSample(std::uint32_t x, std::uint32_t y, unsigned s, int page);
 
 // The colour map of paletted test images: entry i is (i * 257, (255 - i) * 257, (i * 97 % 256) * 257).

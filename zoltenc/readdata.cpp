@@ -23,27 +23,32 @@ constexpr std::uint64_t kBandBytes = std::uint64_t{1} << 20U;
 // (strips are then decoded a row at a time).
 constexpr std::uint64_t kRawLimit = 2 * kBandBytes;
 
-// Builds the palette from the photometric interpretation; prints the reason
-// and returns false when the image is neither greyscale nor paletted.
-bool BuildPalette(TIFF* tif, std::uint16_t photometric, ZoltPalette& palette) {
+// Builds the palette from the photometric interpretation for samples of
+// bits bits: entries 0 to 2^bits - 1, the rest 0. Prints the reason and
+// returns false when the image is neither greyscale nor paletted.
+bool BuildPalette(TIFF* tif, std::uint16_t photometric, std::uint16_t bits, ZoltPalette& palette) {
   std::uint16_t* red = nullptr;
   std::uint16_t* green = nullptr;
   std::uint16_t* blue = nullptr;
+  const std::size_t entries = std::size_t{1} << bits;
+  std::memset(palette.rgb, 0, sizeof palette.rgb);
   switch (photometric) {
     case PHOTOMETRIC_MINISWHITE:
     case PHOTOMETRIC_MINISBLACK:
-      for (std::size_t i = 0; i < 256; ++i) {
-        const std::size_t level = photometric == PHOTOMETRIC_MINISWHITE ? 255 - i : i;
+      // The grey ramp spread over 0 to 255 (the identity for 8 bits).
+      for (std::size_t i = 0; i < entries; ++i) {
+        const std::size_t grey = i * 255 / (entries - 1);
+        const std::size_t level = photometric == PHOTOMETRIC_MINISWHITE ? 255 - grey : grey;
         std::memset(&palette.rgb[3 * i], static_cast<int>(level >> 2U), 3);
       }
       return true;
     case PHOTOMETRIC_PALETTE:
-      // With 8 bits per sample each array holds 256 values.
+      // Each array holds 2^bits values.
       if (TIFFGetField(tif, TIFFTAG_COLORMAP, &red, &green, &blue) != 1 || red == nullptr || green == nullptr || blue == nullptr) {
         std::fprintf(stderr, "Error: paletted image has no colour map\n");
         return false;
       }
-      for (std::size_t i = 0; i < 256; ++i) {
+      for (std::size_t i = 0; i < entries; ++i) {
         palette.rgb[3 * i] = static_cast<std::uint8_t>(red[i] >> 10U);
         palette.rgb[3 * i + 1] = static_cast<std::uint8_t>(green[i] >> 10U);
         palette.rgb[3 * i + 2] = static_cast<std::uint8_t>(blue[i] >> 10U);
@@ -67,14 +72,22 @@ bool SaneTile(const TiffImage& image) {
   return tw > 0 && tl > 0 && tw <= limit && tl <= limit / tw / image.step;
 }
 
-// Copies every step-th byte of src, count times, to dst: with step 2 the first
-// sample of each interleaved pair.
-void CopySamples(std::uint8_t* dst, const std::uint8_t* src, std::size_t count, std::size_t step) {
-  if (step == 1) {
+// Copies the first sample of count pixels from a decoded row to one byte
+// each: every step-th byte with 8 bits per sample (step 2 takes the first of
+// each interleaved pair), or, with 1, 2 or 4 bits, each value unpacked from
+// its byte, the first pixel in the high bits.
+void CopySamples(std::uint8_t* dst, const std::uint8_t* src, std::size_t count, std::size_t step, unsigned bits) {
+  if (bits == 8 && step == 1) {
     std::memcpy(dst, src, count);
-    return;
+  } else if (bits == 8) {
+    for (std::size_t k = 0; k < count; ++k) dst[k] = src[k * step];
+  } else {
+    const unsigned mask = (1U << bits) - 1;
+    for (std::size_t k = 0; k < count; ++k) {
+      const std::size_t bit = k * bits;
+      dst[k] = static_cast<std::uint8_t>((src[bit / 8] >> (8 - bits - bit % 8)) & mask);
+    }
   }
-  for (std::size_t k = 0; k < count; ++k) dst[k] = src[k * step];
 }
 
 // Whether strip or tile n is stored at all. libtiff reads uncompressed data at offset 0 (the file header) for a
@@ -177,12 +190,18 @@ class Worker {
  public:
   Worker(TIFF* tif, int fd, const TiffImage& image, const Plan& plan, PixelSink& sink)
       : tif_(tif), fd_(fd), image_(image), plan_(plan), band_(sink, image.width, plan.bandRows),
-        // Tiles decode into one tile; two interleaved samples into one row.
-        scratchSize_(image.tiled ? TIFFTileSize(tif) : image.step == 2 ? TIFFScanlineSize(tif) : 0) {
+        // Tiles decode into one tile; two interleaved samples, and samples of
+        // fewer than 8 bits, into one row.
+        scratchSize_(image.tiled                            ? TIFFTileSize(tif)
+                     : image.step == 2 || image.bits != 8 ? TIFFScanlineSize(tif)
+                                                            : 0) {
     if (scratchSize_ > 0) scratch_ = AllocTiffBuffer(static_cast<std::size_t>(scratchSize_));
   }
 
-  bool Allocated() const { return band_.Allocated() && (scratchSize_ == 0 || scratch_ != nullptr); }
+  bool Allocated() const {
+    const bool needsScratch = image_.tiled || image_.step != 1 || image_.bits != 8;
+    return band_.Allocated() && (!needsScratch || scratch_ != nullptr);
+  }
 
   // Decodes unit u and hands it on. Gives up early, with any result, once
   // stop falls below u: an earlier unit has failed, so this one no longer
@@ -205,7 +224,8 @@ class Worker {
       const std::uint32_t rows = std::min(image_.rowsPerStrip, image_.height - row);
       const std::uint32_t strip = TIFFComputeStrip(tif_, row, 0);
       if (!Stored(tif_, strip)) return false;
-      if (image_.step == 1 && rows <= band_.Capacity() && TIFFGetStrileByteCount(tif_, strip) <= kRawLimit) {
+      if (image_.step == 1 && image_.bits == 8 && rows <= band_.Capacity() &&
+          TIFFGetStrileByteCount(tif_, strip) <= kRawLimit) {
         std::uint8_t* dst = band_.Rows(row, rows);
         const auto size = static_cast<tmsize_t>(std::size_t{rows} * width);
         if (dst == nullptr || TIFFReadEncodedStrip(tif_, strip, dst, size) != size) return false;
@@ -214,13 +234,17 @@ class Worker {
       // libtiff holds a whole compressed strip to decode it a row at a time:
       // taken from a mapping of the file, whose pages are let go band by band.
       TIFF* handle = image_.compressed ? Mapped() : tif_;
+      const bool direct = image_.step == 1 && image_.bits == 8;
+      if (!direct && static_cast<std::uint64_t>(scratchSize_) < (std::uint64_t{width} * image_.step * image_.bits + 7) / 8) {
+        return false;
+      }
       for (std::uint32_t r = row; r < row + rows; ++r) {
         std::uint8_t* dst = band_.Rows(r, 1);
         if (dst == nullptr || stop.load(std::memory_order_relaxed) < u ||
-            TIFFReadScanline(handle, image_.step == 1 ? dst : scratch_.get(), r, 0) != 1) {
+            TIFFReadScanline(handle, direct ? dst : scratch_.get(), r, 0) != 1) {
           return false;
         }
-        if (image_.step != 1) CopySamples(dst, scratch_.get(), width, image_.step);
+        if (!direct) CopySamples(dst, scratch_.get(), width, image_.step, image_.bits);
         if (handle != tif_ && (r - row) % plan_.bandRows == plan_.bandRows - 1) {
           ReleaseMappedPages(handle, TIFFGetStrileOffset(handle, strip), TIFFGetStrileByteCount(handle, strip));
         }
@@ -232,9 +256,9 @@ class Worker {
   // One row of tiles of the first plane; edge tiles that stick out of the
   // image are clipped.
   bool TileRow(std::uint32_t u, const std::atomic<std::uint32_t>& stop) {
-    if (static_cast<std::uint64_t>(scratchSize_) < std::uint64_t{image_.tileWidth} * image_.tileLength * image_.step) {
-      return false;
-    }
+    // Bytes from one row of a tile to the next.
+    const std::uint64_t stride = (std::uint64_t{image_.tileWidth} * image_.step * image_.bits + 7) / 8;
+    if (static_cast<std::uint64_t>(scratchSize_) < stride * image_.tileLength) return false;
     const std::uint64_t tileRaw = 2 * static_cast<std::uint64_t>(scratchSize_) + kBandBytes;
     const std::uint32_t y = u * plan_.unitRows;
     const std::uint32_t rows = std::min(image_.tileLength, image_.height - y);
@@ -249,8 +273,8 @@ class Worker {
       }
       const std::uint32_t cols = std::min(image_.tileWidth, image_.width - x);
       for (std::uint32_t r = 0; r < rows; ++r) {
-        CopySamples(dst + std::size_t{r} * image_.width + x,
-                    scratch_.get() + std::size_t{r} * image_.tileWidth * image_.step, cols, image_.step);
+        CopySamples(dst + std::size_t{r} * image_.width + x, scratch_.get() + r * stride, cols, image_.step,
+                    image_.bits);
       }
     }
     return true;
@@ -328,7 +352,11 @@ bool InspectTiff(TIFF* tif, ZoltHeader& header, ZoltPalette& palette, TiffImage&
   TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric);
   TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
   TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
-  if ((samples != 1 && samples != 2) || bits != 8) {
+  // One sample of 1, 2 or 4 bits is taken too, when greyscale or paletted.
+  const bool packed = (bits == 1 || bits == 2 || bits == 4) && samples == 1 &&
+                      (photometric == PHOTOMETRIC_MINISWHITE || photometric == PHOTOMETRIC_MINISBLACK ||
+                       photometric == PHOTOMETRIC_PALETTE);
+  if (!packed && ((samples != 1 && samples != 2) || bits != 8)) {
     std::fprintf(stderr, "Error: source file should have 1 sample per pixel, and 8 bits per sample...\n");
     return false;
   }
@@ -339,7 +367,8 @@ bool InspectTiff(TIFF* tif, ZoltHeader& header, ZoltPalette& palette, TiffImage&
   TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &found.height);
   TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
 
-  if (!BuildPalette(tif, photometric, palette)) return false;
+  found.bits = bits;
+  if (!BuildPalette(tif, photometric, bits, palette)) return false;
 
   const std::uint32_t width = found.width;
   const std::uint32_t height = found.height;

@@ -12,7 +12,8 @@
 struct TiffImage {
   std::uint32_t width = 0;
   std::uint32_t height = 0;
-  std::size_t step = 1;  // bytes from one pixel's first sample to the next one's
+  std::size_t step = 1;  // samples from one pixel's first sample to the next one's
+  std::uint16_t bits = 8;  // per sample: 8, or 1, 2 or 4 for one-sample images
   bool tiled = false;
   std::uint32_t rowsPerStrip = 0;  // strips
   std::uint32_t tileWidth = 0;     // tiles
@@ -23,7 +24,8 @@ struct TiffImage {
 
 // Selects the image of an open TIFF file (the second when the file holds
 // several, otherwise the first) and checks it: 8-bit with one sample, or two
-// (the second, such as alpha, is dropped), greyscale or paletted, 1 to 32767
+// (the second, such as alpha, is dropped), or one sample of 1, 2 or 4 bits
+// (each value becomes one byte unchanged), greyscale or paletted, 1 to 32767
 // pixels each way, with strips or tiles of a sane size. Fills all 256 palette
 // entries, the header's width and height (the magic is left alone) and image.
 // On failure prints one line on stderr and returns false; the header is then
