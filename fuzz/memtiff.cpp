@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -62,4 +63,40 @@ bool VectorSink::Put(std::uint64_t first, const std::uint8_t* data, std::size_t 
   std::memcpy(pixels.data() + first, data, count);
   written += count;
   return true;
+}
+
+bool CountingSink::Put(std::uint64_t first, const std::uint8_t* /*data*/, std::size_t count) {
+  if (first > size || count > size - first) {
+    outside = true;
+    return false;
+  }
+  return (written += count) <= budget;
+}
+
+namespace {
+void Fail(const char* what) {
+  std::fprintf(stderr, "%s\n", what);
+  std::abort();
+}
+
+// A few bytes can describe a large image whose strips all decode from
+// repeated data: legitimate, and bounded in memory, but slow under the
+// sanitizers. Decoding stops past this many pixels.
+constexpr std::uint64_t kPixelBudget = std::uint64_t{1} << 24U;
+}  // namespace
+
+void CheckTiffRead(TIFF* tif, int fd) {
+  ZoltHeader header{};
+  ZoltPalette palette{};
+  TiffImage image;
+  if (!InspectTiff(tif, header, palette, image)) return;
+  if (header.width < 1 || header.height < 1 || static_cast<std::uint32_t>(header.width) != image.width ||
+      static_cast<std::uint32_t>(header.height) != image.height) {
+    Fail("accepted an image of a size it cannot hold");
+  }
+  const std::uint64_t count = std::uint64_t{image.width} * image.height;
+  CountingSink sink(count, kPixelBudget);
+  const ReadResult read = ReadData(tif, image, sink, fd, 1);
+  if (sink.outside) Fail("a piece outside the image");
+  if (read == ReadResult::kOk && sink.written != count) Fail("pixels missing or written twice");
 }

@@ -35,4 +35,22 @@ struct VectorSink : PixelSink {
   std::atomic<bool> outside{false};
 };
 
+// Counts what ReadData hands on without keeping it, for images of any size:
+// a piece outside the image fails (and is remembered). Past budget pixels it
+// stops the decoding, to keep each input quick.
+struct CountingSink : PixelSink {
+  CountingSink(std::uint64_t size, std::uint64_t budget) : size(size), budget(budget) {}
+  bool Put(std::uint64_t first, const std::uint8_t* data, std::size_t count) override;
+  std::uint64_t size;
+  std::uint64_t budget;
+  std::atomic<std::uint64_t> written{0};
+  std::atomic<bool> outside{false};
+};
+
+// Checks what InspectTiff and ReadData make of an open TIFF: an accepted
+// image fits a ZOLT header, every piece lies inside it, and a finished read
+// put every pixel exactly once. Aborts otherwise. fd, when not -1, lets
+// ReadData open more handles on the file.
+void CheckTiffRead(TIFF* tif, int fd);
+
 #endif

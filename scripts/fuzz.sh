@@ -1,22 +1,64 @@
 #!/bin/sh
-# Builds the fuzz targets with clang and libFuzzer in build-fuzz/ and runs each
-# for SECONDS (default 60), starting from its committed seeds; a finding is
-# saved in build-fuzz/findings/ and fails the run.
+# Builds the fuzz targets with clang and libFuzzer in build-fuzz/, against a
+# libtiff built from Debian's source package with the same instrumentation
+# (made once, kept in build-fuzz/libtiff/), and runs each target for SECONDS
+# (default 60), starting from its committed seeds; a finding is saved in
+# build-fuzz/findings/ and fails the run.
 #   scripts/fuzz.sh [SECONDS]
 set -eu
 cd "$(dirname "$0")/.."
 seconds="${1:-60}"
-scripts/install-deps.sh clang libclang-rt-14-dev
-CC=clang CXX=clang++ BUILD_DIR=build-fuzz scripts/build.sh -DZOLT_FUZZ=ON >/dev/null
-for target in tiff zolt; do
+root=$PWD
+scripts/install-deps.sh clang libclang-rt-14-dev pkg-config dpkg-dev
+flags="-O1 -g -fno-omit-frame-pointer -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all"
+lib=$root/build-fuzz/libtiff
+
+# Debian's source of the installed libtiff; where the archive no longer holds
+# that exact version, the newest source of the same upstream release.
+if [ ! -f "$lib/inst/lib/libtiff.a" ]; then
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo=sudo
+  if ! apt-cache showsrc tiff 2>/dev/null | grep -q '^Version:'; then
+    sed 's/^Types: deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources |
+      $sudo tee /etc/apt/sources.list.d/zolt-deb-src.sources >/dev/null
+    $sudo apt-get update -qq
+  fi
+  installed=$(dpkg-query -W -f='${source:Version}' "libtiff6:$(dpkg --print-architecture)")
+  rm -rf "$lib" && mkdir -p "$lib/dl"
+  got=""
+  for version in "$installed" $(apt-cache showsrc tiff | sed -n 's/^Version: //p' | grep "^${installed%%-*}-" | sort -rV); do
+    if (cd "$lib/dl" && apt-get source -qq --download-only "tiff=$version" >/dev/null 2>&1); then
+      got=$version
+      break
+    fi
+  done
+  [ -n "$got" ] || { echo "no source package of libtiff $installed can be had"; exit 1; }
+  [ "$got" = "$installed" ] || echo "libtiff $installed is installed; its source is not to be had, building $got"
+  dpkg-source -x -q "$lib/dl/tiff_$got.dsc" "$lib/src" >/dev/null
+  # The codecs the system library has; no tools, tests or C++ interface.
+  cmake -S "$lib/src" -B "$lib/build" -DCMAKE_C_COMPILER=clang -DCMAKE_C_FLAGS="$flags" -DBUILD_SHARED_LIBS=OFF \
+    -Dtiff-tools=OFF -Dtiff-tests=OFF -Dtiff-contrib=OFF -Dtiff-docs=OFF -Dcxx=OFF \
+    -DCMAKE_INSTALL_PREFIX="$lib/inst" >"$lib/configure.log"
+  cmake --build "$lib/build" -j "$(nproc)" >"$lib/build.log"
+  cmake --install "$lib/build" >/dev/null
+  echo "$got" >"$lib/version"
+fi
+echo "libtiff $(cat "$lib/version"), instrumented"
+
+CC=clang CXX=clang++ BUILD_DIR=build-fuzz scripts/build.sh -DZOLT_FUZZ=ON -DZOLT_LIBTIFF_PREFIX="$lib/inst" >/dev/null
+for target in tiff zolt stdin; do
   work="build-fuzz/corpus/$target"
   mkdir -p "$work" build-fuzz/findings
   echo "fuzz_$target: $seconds s"
   # stderr of the code under test is closed (every rejected input prints a
-  # line); libFuzzer and the sanitizers keep reporting, into the log.
+  # line); libFuzzer and the sanitizers keep reporting, into the log. Any
+  # single allocation past the design's bound (16 MiB, and 256 MiB for
+  # libtiff's own buffers) is a finding, as is a run past 768 MiB resident
+  # (the sanitizers' own memory included).
   log="build-fuzz/fuzz_$target.log"
   if ! build-fuzz/fuzz_$target -max_total_time="$seconds" -timeout=30 -close_fd_mask=2 -print_final_stats=1 \
-      -artifact_prefix=build-fuzz/findings/ "$work" "fuzz/corpus/$target" "fuzz/regressions/$target" >"$log" 2>&1; then
+      -malloc_limit_mb=272 -rss_limit_mb=768 -artifact_prefix=build-fuzz/findings/ \
+      "$work" "fuzz/corpus/$target" "fuzz/regressions/$target" >"$log" 2>&1; then
     tail -n 40 "$log"
     echo "fuzz_$target failed; inputs found: $(ls build-fuzz/findings)"
     exit 1

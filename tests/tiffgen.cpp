@@ -258,7 +258,9 @@ std::string TempDir() {
 
 void SaveSeed(const char* kind, const std::string& name, const std::string& path) {
   const char* root = std::getenv("ZOLT_SEED_DIR");
-  if (root == nullptr || !std::filesystem::is_regular_file(path)) return;
+  // Small inputs only: a fuzzer mutates those best, and they keep the
+  // committed corpus small.
+  if (root == nullptr || !std::filesystem::is_regular_file(path) || std::filesystem::file_size(path) > 65536) return;
   const std::filesystem::path dir = std::filesystem::path(root) / kind;
   std::filesystem::create_directories(dir);
   std::filesystem::copy_file(path, dir / name, std::filesystem::copy_options::overwrite_existing);

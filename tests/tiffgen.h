@@ -61,8 +61,8 @@ void WriteZeroTiff(const std::string& path, std::uint32_t side, std::uint16_t sa
 std::vector<std::uint8_t> ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::vector<std::uint8_t>& bytes);
 
-// With ZOLT_SEED_DIR set, keeps a copy of a test input as a fuzzing seed,
-// $ZOLT_SEED_DIR/kind/name.
+// With ZOLT_SEED_DIR set, keeps a copy of a test input of at most 64 KiB as
+// a fuzzing seed, $ZOLT_SEED_DIR/kind/name.
 void SaveSeed(const char* kind, const std::string& name, const std::string& path);
 
 // A fresh empty directory, removed with everything in it at exit.
