@@ -250,10 +250,11 @@ std::string TempDir() {
     return true;
   }();
   (void)cleanup;
-  char pattern[] = "/tmp/zolt-test-XXXXXX";
-  Check(mkdtemp(pattern) != nullptr, "mkdtemp");
-  made.emplace_back(pattern);
-  return made.back();
+  // Under $TMPDIR, as every other program's temporary files.
+  std::string pattern = (std::filesystem::temp_directory_path() / "zolt-test-XXXXXX").string();
+  Check(mkdtemp(pattern.data()) != nullptr, "mkdtemp");
+  made.push_back(pattern);
+  return pattern;
 }
 
 void SaveSeed(const char* kind, const std::string& name, const std::string& path) {

@@ -1,0 +1,54 @@
+#!/bin/sh
+# The newcomer's path: a brand-new Debian 12 root (mmdebstrap, variant apt,
+# with ca-certificates and git), this checkout's main cloned into
+# /root/project inside it, and the two commands of the README's Quick start
+# run there as root with a clean environment. Prints each command's status and
+# time; fails if either fails. Every mount lives in a mount namespace of its
+# own and every folder under one temporary folder, both gone when it ends.
+#   scripts/fresh-root.sh
+set -eu
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh mmdebstrap git
+
+# The Quick start: the lines of the first code block under its heading.
+commands=$(awk '/^## Quick start/ { q = 1; next } q && /^```/ { if (b) exit; b = 1; next } b' README.md)
+[ "$(printf '%s\n' "$commands" | grep -c .)" -eq 2 ] || { echo "the README's Quick start is not two commands:"; echo "$commands"; exit 1; }
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/zolt-fresh-root.XXXXXX")
+cleanup() {
+  # The mounts were made in their own namespace; should any be seen here,
+  # nothing under them is removed.
+  if findmnt -rn -o TARGET | grep -q "^$work"; then
+    echo "still mounted under $work; left in place" >&2
+  else
+    rm -rf "$work"
+  fi
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+start=$(date +%s)
+mmdebstrap -q --variant=apt --include=ca-certificates,git bookworm "$work/root"
+echo "fresh root: $(($(date +%s) - start)) s"
+cp /etc/resolv.conf "$work/root/etc/resolv.conf"
+printf '%s\n' "$commands" >"$work/commands"
+
+# Inside: the checkout (read-only) to clone from, /proc, /dev and /dev/pts;
+# one PID namespace, so that nothing started inside outlives it.
+unshare --mount --pid --fork --kill-child sh -eu -s "$PWD" "$work" <<'INSIDE'
+src=$1 work=$2 root=$2/root
+mount --make-rprivate /
+mkdir -p "$root/mnt/origin"
+mount --bind -o ro "$src" "$root/mnt/origin"
+mount -t proc proc "$root/proc"
+mount --rbind /dev "$root/dev"
+in_root() { chroot "$root" env -i HOME=/root PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin sh -c "$1"; }
+in_root "git -c safe.directory='*' clone -q --branch main /mnt/origin /root/project"
+status=0
+while IFS= read -r command; do
+  start=$(date +%s)
+  if in_root "cd /root/project && $command" >"$work/log" 2>&1; then s=0; else s=$?; status=1; tail -n 40 "$work/log"; fi
+  echo "fresh root, /root/project: $command: status $s, $(($(date +%s) - start)) s"
+done <"$work/commands"
+exit $status
+INSIDE
