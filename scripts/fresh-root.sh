@@ -43,11 +43,18 @@ mount --bind -o ro "$src" "$root/mnt/origin"
 mount -t proc proc "$root/proc"
 mount --rbind /dev "$root/dev"
 in_root() { chroot "$root" env -i HOME=/root PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin sh -c "$1"; }
-in_root "git -c safe.directory='*' clone -q --branch main /mnt/origin /root/project"
+in_root "git -c safe.directory='*' clone -q --branch main /mnt/origin /root/project" </dev/null
 status=0
 while IFS= read -r command; do
   start=$(date +%s)
-  if in_root "cd /root/project && $command" >"$work/log" 2>&1; then s=0; else s=$?; status=1; tail -n 40 "$work/log"; fi
+  if in_root "cd /root/project && $command" </dev/null >"$work/log" 2>&1; then
+    s=0
+    grep -E '^Wrote|tests passed|\(Skipped\)|skipped' "$work/log" || true
+  else
+    s=$?
+    status=1
+    tail -n 40 "$work/log"
+  fi
   echo "fresh root, /root/project: $command: status $s, $(($(date +%s) - start)) s"
 done <"$work/commands"
 exit $status

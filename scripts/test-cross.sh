@@ -24,7 +24,7 @@ dir=build-$arch
 BUILD_DIR=$dir scripts/build.sh -DCMAKE_TOOLCHAIN_FILE=cmake/cross.cmake -DZOLT_ARCH="$arch" \
   -DCMAKE_CROSSCOMPILING_EMULATOR="$emulator" >/dev/null
 echo "skipped on $arch: install, package (they install and package the host's build and run its programs)"
-echo "skipped on $arch: tifffile_reads_zoltdec_output, make_example (they run the programs without the emulator)"
+echo "skipped on $arch: tifffile_reads_zoltdec_output, recipes (they run the programs without the emulator)"
 # The command-line tests run every program under the emulator.
 ZOLT_TEST_WRAPPER=$emulator ASAN_OPTIONS=exitcode=86 \
-  ctest --test-dir "$dir" --output-on-failure -j "$(nproc)" -E '^(install|package|tifffile_reads_zoltdec_output|make_example)$'
+  ctest --test-dir "$dir" --output-on-failure -j "$(nproc)" -E '^(install|package|tifffile_reads_zoltdec_output|recipes)$'
