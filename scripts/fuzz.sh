@@ -13,28 +13,10 @@ scripts/install-deps.sh clang libclang-rt-14-dev pkg-config dpkg-dev
 flags="-O1 -g -fno-omit-frame-pointer -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all"
 lib=$root/build-fuzz/libtiff
 
-# Debian's source of the installed libtiff; where the archive no longer holds
-# that exact version, the newest source of the same upstream release.
+# Debian's source of the installed libtiff (or of the same upstream release).
 if [ ! -f "$lib/inst/lib/libtiff.a" ] || [ "$(cat "$lib/flags" 2>/dev/null)" != "$flags -fno-sanitize=alignment" ]; then
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo=sudo
-  if ! apt-cache showsrc tiff 2>/dev/null | grep -q '^Version:'; then
-    sed 's/^Types: deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources |
-      $sudo tee /etc/apt/sources.list.d/zolt-deb-src.sources >/dev/null
-    $sudo apt-get update -qq
-  fi
-  installed=$(dpkg-query -W -f='${source:Version}' "libtiff6:$(dpkg --print-architecture)")
-  rm -rf "$lib" && mkdir -p "$lib/dl"
-  got=""
-  for version in "$installed" $(apt-cache showsrc tiff | sed -n 's/^Version: //p' | grep "^${installed%%-*}-" | sort -rV); do
-    if (cd "$lib/dl" && apt-get source -qq --download-only "tiff=$version" >/dev/null 2>&1); then
-      got=$version
-      break
-    fi
-  done
-  [ -n "$got" ] || { echo "no source package of libtiff $installed can be had"; exit 1; }
-  [ "$got" = "$installed" ] || echo "libtiff $installed is installed; its source is not to be had, building $got"
-  dpkg-source -x -q "$lib/dl/tiff_$got.dsc" "$lib/src" >/dev/null
+  rm -rf "$lib" && mkdir -p "$lib"
+  got=$(scripts/debian-source.sh libtiff6 "$lib/src")
   # The codecs the system library has; no tools, tests or C++ interface.
   # Without the alignment check: libtiff's LZW decoder reads its compressed
   # data as 8-byte words wherever the data lies, which in a mapped file (its

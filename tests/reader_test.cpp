@@ -40,7 +40,7 @@ const ReaderCase kCases[] = {
     {"OneRowPerStrip", With([](TiffSpec& s) { s.rowsPerStrip = 1; }), nullptr},
     {"StripTallerThanImage", With([](TiffSpec& s) { s.rowsPerStrip = 1000; }), nullptr},
     {"BigEndian", With([](TiffSpec& s) { s.mode = "wb"; s.compression = COMPRESSION_LZW; }), nullptr},
-    {"BigTiff", With([](TiffSpec& s) { s.mode = "w8"; }), nullptr},
+    {"BigTiff", With([](TiffSpec& s) { s.mode = "w8l"; }), nullptr},
     {"SecondImageOfTwo", With([](TiffSpec& s) { s.pages = 2; }), nullptr},
     {"Tiles", With([](TiffSpec& s) { s.tile = 16; }), nullptr},
     {"TilesDeflate", With([](TiffSpec& s) { s.tile = 16; s.compression = COMPRESSION_ADOBE_DEFLATE; s.width = 40; }), nullptr},

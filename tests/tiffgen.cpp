@@ -181,7 +181,7 @@ void PackZeros(std::vector<std::uint8_t>& out, std::size_t bytes) {
 
 void WriteZeroTiff(const std::string& path, std::uint32_t side, std::uint16_t samples, std::uint32_t rowsPerStrip,
                    std::uint32_t tile) {
-  TIFF* tif = TIFFOpen(path.c_str(), "w");
+  TIFF* tif = TIFFOpen(path.c_str(), "wl");
   Check(tif != nullptr, "open test TIFF");
   TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, side);
   TIFFSetField(tif, TIFFTAG_IMAGELENGTH, side);

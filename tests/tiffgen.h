@@ -23,7 +23,7 @@ struct TiffSpec {
   std::uint16_t fillOrder = FILLORDER_MSB2LSB;
   std::uint32_t rowsPerStrip = 5;
   std::uint32_t tile = 0;    // tiles of tile x tile pixels instead of strips
-  const char* mode = "w";    // "wb": big-endian, "w8": BigTIFF
+  const char* mode = "wl";   // "wb": big-endian, "w8l": BigTIFF; never the host's order
   int pages = 1;
 };
 

@@ -41,7 +41,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   TiffMessages messages;
-  TiffPtr tif(OpenTiffOnFd(out->Fd(), argv[2], "w", &messages));
+  // Little-endian whatever the host's byte order: the same bytes everywhere.
+  TiffPtr tif(OpenTiffOnFd(out->Fd(), argv[2], "wl", &messages));
   if (!tif) {
     std::fprintf(stderr, "Error: can't write output file\n");
     return 1;

@@ -228,7 +228,9 @@ class Worker {
           TIFFGetStrileByteCount(tif_, strip) <= kRawLimit) {
         std::uint8_t* dst = band_.Rows(row, rows);
         const auto size = static_cast<tmsize_t>(std::size_t{rows} * width);
-        if (dst == nullptr || TIFFReadEncodedStrip(tif_, strip, dst, size) != size) return false;
+        if (dst == nullptr) return false;
+        ClearForDecoder(dst, size);
+        if (TIFFReadEncodedStrip(tif_, strip, dst, size) != size) return false;
         continue;
       }
       // libtiff holds a whole compressed strip to decode it a row at a time:
@@ -267,8 +269,11 @@ class Worker {
     for (std::uint32_t x = 0; x < image_.width; x += std::min(image_.tileWidth, image_.width - x)) {
       const std::uint32_t tile = TIFFComputeTile(tif_, x, y, 0, 0);
       if (stop.load(std::memory_order_relaxed) < u || !Stored(tif_, tile) ||
-          TIFFGetStrileByteCount(tif_, tile) > tileRaw ||
-          TIFFReadEncodedTile(tif_, tile, scratch_.get(), scratchSize_) != scratchSize_) {
+          TIFFGetStrileByteCount(tif_, tile) > tileRaw) {
+        return false;
+      }
+      ClearForDecoder(scratch_.get(), scratchSize_);
+      if (TIFFReadEncodedTile(tif_, tile, scratch_.get(), scratchSize_) != scratchSize_) {
         return false;
       }
       const std::uint32_t cols = std::min(image_.tileWidth, image_.width - x);
@@ -278,6 +283,15 @@ class Worker {
       }
     }
     return true;
+  }
+
+  // libtiff's Deflate decoder, when it decodes a whole strip or tile with
+  // libdeflate, reports success for data that decodes to more than the
+  // strip or tile holds, having written only part of it; the rest of the
+  // buffer would carry whatever memory held before. Zero, it is the same on
+  // every run, thread count and host.
+  void ClearForDecoder(std::uint8_t* buffer, tmsize_t size) const {
+    if (image_.compressed) std::memset(buffer, 0, static_cast<std::size_t>(size));
   }
 
   // A handle that maps the file, opened on first use; this worker's own

@@ -1,0 +1,53 @@
+#!/bin/sh
+# The programs of two builds, the second run under a wrapper (an emulator),
+# write the same bytes and give the same status and message (the last line;
+# libtiff's own lines may differ: it prints a bad magic number in the host's
+# byte order) for the same inputs: the tests' own (saved by the test suite as
+# it runs, both byte orders among them), the committed test files, the ZOLT
+# fuzz corpus and the sample; every TIFF through zoltenc, and every ZOLT file,
+# given or written by that, through zoltdec. Not the TIFF fuzz corpora: on
+# damaged Deflate data, libtiff with libdeflate (as Debian builds it) and with
+# zlib alone (as built here for another target) decode differently.
+#   same_bytes.sh BUILD_A BUILD_B [WRAPPER]
+set -eu
+a=$1 b=$2 wrapper=${3:-}
+# One thread: on several, which later part of a damaged image libtiff also
+# complains about before the first failure stops the rest depends on timing.
+export ZOLT_THREADS=1
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+ZOLT_SEED_DIR=$tmp/seeds "$a/zolt_tests" --gtest_filter='Layouts/*:Programs/*' >/dev/null 2>&1 || true
+mkdir -p "$tmp/tiff" "$tmp/zolt"
+n=0
+for f in "$tmp"/seeds/tiff/* tests/data/* samples/sample.tif; do
+  n=$((n + 1)) && cp "$f" "$tmp/tiff/$n"
+done
+for f in "$tmp"/seeds/zolt/* fuzz/corpus/zolt/*; do
+  n=$((n + 1)) && cp "$f" "$tmp/zolt/$n"
+done
+# One program of both builds on one input, into the same output path.
+same() {
+  program=$1 in=$2 out=$3
+  sa=0 sb=0
+  "$a/$program" "$in" "$out" 2>"$tmp/err.a" || sa=$?
+  [ ! -f "$out" ] || mv "$out" "$tmp/out.a"
+  # shellcheck disable=SC2086
+  $wrapper "$b/$program" "$in" "$out" 2>"$tmp/err.b" || sb=$?
+  if [ "$sa" != "$sb" ] || [ "$(tail -n 1 "$tmp/err.a")" != "$(tail -n 1 "$tmp/err.b")" ] ||
+     { [ -f "$out" ] || [ -f "$tmp/out.a" ]; } && ! cmp -s "$tmp/out.a" "$out"; then
+    echo "FAIL: $program $in: status $sa and $sb"; diff "$tmp/err.a" "$tmp/err.b" || true
+    exit 1
+  fi
+  rm -f "$tmp/out.a"
+}
+for in in "$tmp"/tiff/*; do
+  same zoltenc "$in" "$in.zolt"
+  [ ! -f "$in.zolt" ] || mv "$in.zolt" "$tmp/zolt/from-$(basename "$in")"
+done
+count=0
+for in in "$tmp"/zolt/*; do
+  same zoltdec "$in" "$tmp/out.tif"
+  rm -f "$tmp/out.tif"
+  count=$((count + 1))
+done
+echo "same bytes, statuses and messages: $(ls "$tmp/tiff" | wc -l) TIFF and $count ZOLT inputs ($b${wrapper:+ under $wrapper} against $a)"
