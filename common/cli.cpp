@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 int HandleArguments(int argc, char** argv, const char* name, const char* usage, const char* help) {
   if (argc == 3) return -1;
@@ -16,4 +17,13 @@ int HandleArguments(int argc, char** argv, const char* name, const char* usage, 
     return 0;
   }
   return 5;
+}
+
+int RunConversion(int (*convert)(int, char**), int argc, char** argv) {
+  try {
+    return convert(argc, argv);
+  } catch (const std::bad_alloc&) {
+    std::fputs("Error: can't allocate temporary buffer\n", stderr);
+    return 1;
+  }
 }

@@ -9,4 +9,10 @@
 // as run; help describes the arguments.
 int HandleArguments(int argc, char** argv, const char* name, const char* usage, const char* help);
 
+// Runs a program's conversion and returns its exit status. Where memory runs
+// out in code that allocates with new (a path, a handle), every owner on the
+// way cleans up as for any other failure, and it ends as a failed buffer
+// allocation does: the message, status 1.
+int RunConversion(int (*convert)(int, char**), int argc, char** argv);
+
 #endif

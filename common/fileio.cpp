@@ -14,6 +14,7 @@
 #include <vector>
 #include <limits>
 #include <memory>
+#include <new>
 
 long long PreadFull(int fd, void* buffer, std::size_t size, std::uint64_t offset) {
   auto* bytes = static_cast<std::uint8_t*>(buffer);
@@ -72,6 +73,9 @@ namespace {
 
 struct Handle {
   int fd;
+  // Where the file ends: its size when the handle was opened, grown by what
+  // the handle writes. Known here, it can never be unknown when libtiff asks.
+  std::uint64_t end = 0;
   std::uint64_t pos = 0;
   void* base = nullptr;  // the whole file, where libtiff asked for it mapped
   std::size_t size = 0;
@@ -83,7 +87,8 @@ tmsize_t Read(thandle_t h, void* buffer, tmsize_t size) {
   if (size < 0) return -1;
   Handle& handle = Of(h);
   const long long n = PreadFull(handle.fd, buffer, static_cast<std::size_t>(size), handle.pos);
-  if (n > 0) handle.pos += static_cast<std::uint64_t>(n);
+  if (n < 0) return 0;  // libtiff adds what it is told before it checks it: a failed read reads nothing
+  handle.pos += static_cast<std::uint64_t>(n);
   return static_cast<tmsize_t>(n);
 }
 
@@ -92,13 +97,11 @@ tmsize_t Write(thandle_t h, void* buffer, tmsize_t size) {
   Handle& handle = Of(h);
   if (!WriteFull(handle.fd, buffer, static_cast<std::size_t>(size), handle.pos)) return -1;
   handle.pos += static_cast<std::uint64_t>(size);
+  handle.end = std::max(handle.end, handle.pos);
   return size;
 }
 
-toff_t Size(thandle_t h) {
-  struct stat st {};
-  return fstat(Of(h).fd, &st) == 0 ? static_cast<toff_t>(st.st_size) : 0;
-}
+toff_t Size(thandle_t h) { return Of(h).end; }
 
 toff_t Seek(thandle_t h, toff_t offset, int whence) {
   Handle& handle = Of(h);
@@ -106,7 +109,7 @@ toff_t Seek(thandle_t h, toff_t offset, int whence) {
   if (whence == SEEK_CUR) {
     base = handle.pos;
   } else if (whence == SEEK_END) {
-    base = Size(h);
+    base = handle.end;
   } else if (whence != SEEK_SET) {
     return static_cast<toff_t>(-1);
   }
@@ -159,20 +162,20 @@ void ReleaseMappedPages(TIFF* tif, std::uint64_t offset, std::uint64_t length) {
 namespace {
 
 // libtiff's default handlers print a line in three writes; this prints it in one.
-int PrintMessage(void* data, const char* module, const char* warning, const char* fmt, va_list ap) {
-  if (static_cast<TiffMessages*>(data)->quiet.load(std::memory_order_relaxed)) return 1;
+int PrintMessage(const char* module, const char* warning, const char* fmt, va_list ap) {
   char text[1024];
   std::vsnprintf(text, sizeof text, fmt, ap);
   std::fprintf(stderr, "%s%s%s%s.\n", module != nullptr ? module : "", module != nullptr ? ": " : "", warning, text);
   return 1;  // handled: libtiff's global handlers stay silent
 }
 
-int PrintError(TIFF* /*tif*/, void* data, const char* module, const char* fmt, va_list ap) {
-  return PrintMessage(data, module, "", fmt, ap);
+int PrintError(TIFF* /*tif*/, void* /*data*/, const char* module, const char* fmt, va_list ap) {
+  return PrintMessage(module, "", fmt, ap);
 }
 
 int PrintWarning(TIFF* /*tif*/, void* data, const char* module, const char* fmt, va_list ap) {
-  return PrintMessage(data, module, "Warning, ", fmt, ap);
+  if (static_cast<TiffMessages*>(data)->quiet.load(std::memory_order_relaxed)) return 1;
+  return PrintMessage(module, "Warning, ", fmt, ap);
 }
 
 struct OptionsFreer {
@@ -189,7 +192,13 @@ TIFF* OpenTiffOnFd(int fd, const char* name, const char* mode, TiffMessages* mes
     TIFFOpenOptionsSetErrorHandlerExtR(options.get(), PrintError, messages);
     TIFFOpenOptionsSetWarningHandlerExtR(options.get(), PrintWarning, messages);
   }
-  auto handle = std::make_unique<Handle>(Handle{fd});
+  // Never throws: helper threads open handles too.
+  std::unique_ptr<Handle> handle(new (std::nothrow) Handle{fd});
+  // libtiff takes a seek to the end that fails for offset 0, and would write
+  // its directory over the header: the size is taken once, here.
+  struct stat st {};
+  if (!handle || fstat(fd, &st) != 0) return nullptr;
+  handle->end = static_cast<std::uint64_t>(st.st_size);
   TIFF* tif = TIFFClientOpenExt(name, mode, handle.get(), Read, Write, Seek, Close, Size, Map, Unmap, options.get());
   if (tif != nullptr) (void)handle.release();  // TIFFClose frees it through Close
   return tif;

@@ -32,7 +32,8 @@ UniqueFd MakeSpoolFile();
 
 // Where libtiff's warnings and errors about one handle go: standard error in
 // libtiff's own format, each as one whole line, so that lines from several
-// threads never mix; or nowhere while quiet. Must outlive the handle.
+// threads never mix. While quiet, warnings go nowhere (what another handle on
+// the same bytes has said already); errors still do. Must outlive the handle.
 struct TiffMessages {
   std::atomic<bool> quiet{false};
 };

@@ -13,7 +13,9 @@
 #include "writedata.h"
 #include "zoltfile.h"
 
-int main(int argc, char** argv) {
+namespace {
+
+int Convert(int argc, char** argv) {
   const int status = HandleArguments(argc, argv, "zoltdec", "Usage: %s in.zolt out.tiff\n",
                                      "Converts a ZOLT file to an uncompressed paletted 8-bit TIFF image.\n"
                                      "  in.zolt   the ZOLT file to read; - reads standard input\n"
@@ -61,3 +63,7 @@ int main(int argc, char** argv) {
   }
   return 0;
 }
+
+}  // namespace
+
+int main(int argc, char** argv) { return RunConversion(Convert, argc, argv); }

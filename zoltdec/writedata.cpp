@@ -58,6 +58,17 @@ int WriteData(TIFF* tif, const ZoltHeader& header, std::FILE* in) {
     green[i] = static_cast<std::uint16_t>(palette.rgb[3 * i + 1] << 10U);
     blue[i] = static_cast<std::uint16_t>(palette.rgb[3 * i + 2] << 10U);
   }
-  if (TIFFSetField(tif, TIFFTAG_COLORMAP, red, green, blue) != 1 || TIFFWriteDirectory(tif) != 1) return WriteFailed();
+  if (TIFFSetField(tif, TIFFTAG_COLORMAP, red, green, blue) != 1) return WriteFailed();
+  // libtiff reports success even where it had no memory for its copy of the
+  // colour map, and would then write the map from nowhere, here or when the
+  // handle is closed.
+  const std::uint16_t* copies[3] = {};
+  if (TIFFGetField(tif, TIFFTAG_COLORMAP, &copies[0], &copies[1], &copies[2]) != 1 || copies[0] == nullptr ||
+      copies[1] == nullptr || copies[2] == nullptr) {
+    TIFFUnsetField(tif, TIFFTAG_COLORMAP);
+    std::fprintf(stderr, "Error: can't allocate temporary buffer\n");
+    return 0;
+  }
+  if (TIFFWriteDirectory(tif) != 1) return WriteFailed();
   return 1;
 }

@@ -28,9 +28,7 @@ class OutputSink : public PixelSink {
   OutputFile& out_;
 };
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Convert(int argc, char** argv) {
   const int status = HandleArguments(argc, argv, "zoltenc", "Usage: %s in.tiff out.zolt\n",
                                      "Converts an 8-bit greyscale or paletted TIFF image to a ZOLT file.\n"
                                      "  in.tiff   the TIFF file to read; - reads standard input\n"
@@ -86,3 +84,7 @@ int main(int argc, char** argv) {
   }
   return 0;
 }
+
+}  // namespace
+
+int main(int argc, char** argv) { return RunConversion(Convert, argc, argv); }

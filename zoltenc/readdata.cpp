@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <exception>
 #include <cstdlib>
 #include <mutex>
 #include <thread>
@@ -443,15 +444,20 @@ ReadResult ReadData(TIFF* tif, const TiffImage& image, PixelSink& sink, int fd, 
   const unsigned helpers = image.compressed && fd >= 0 ? total - 1 : 0;
   Units units(plan.units);
   std::vector<std::thread> pool;
-  for (unsigned i = 0; i < helpers; ++i) {
-    // A helper that cannot get a handle or memory leaves its share to the others.
-    pool.emplace_back([&] {
-      TiffMessages messages;
-      const TiffPtr handle = OpenAnotherHandle(tif, image, fd, "rmh", messages);
-      if (!handle) return;
-      Worker worker(handle.get(), fd, image, plan, sink);
-      if (worker.Allocated()) units.Work(worker);
-    });
+  // A helper that cannot start, or get a handle or memory, leaves its share
+  // to the others.
+  try {
+    pool.reserve(helpers);
+    for (unsigned i = 0; i < helpers; ++i) {
+      pool.emplace_back([&] {
+        TiffMessages messages;
+        const TiffPtr handle = OpenAnotherHandle(tif, image, fd, "rmh", messages);
+        if (!handle) return;
+        Worker worker(handle.get(), fd, image, plan, sink);
+        if (worker.Allocated()) units.Work(worker);
+      });
+    }
+  } catch (const std::exception&) {  // std::system_error, std::bad_alloc
   }
   units.Work(first);
   for (std::thread& t : pool) t.join();
