@@ -66,4 +66,12 @@ echo "skipped on $arch: tifffile_reads_zoltdec_output, recipes (they run the pro
 ZOLT_TEST_WRAPPER=$emulator ASAN_OPTIONS=exitcode=86 \
   ctest --test-dir "$dir" --output-on-failure -j "$(nproc)" -E '^(install|package|tifffile_reads_zoltdec_output|recipes)$'
 BUILD_DIR=build scripts/build.sh >/dev/null
-sh tests/same_bytes.sh build "$dir" "$emulator"
+leave_out=""
+case $arch in
+  i386 | armhf)
+    leave_out='^AbsurdTile(Width|Length)$'
+    echo "left out of the comparison on $arch: AbsurdTileWidth, AbsurdTileLength (a 32-bit libtiff refuses them" \
+      "itself when it opens them, TIFFTileSize overflowing its size type: \"Can't open TIFF File\" where 64-bit" \
+      "hosts say \"can't read image data\"; both fail with status 1)" ;;
+esac
+sh tests/same_bytes.sh build "$dir" "$emulator" "$leave_out"
