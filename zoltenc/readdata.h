@@ -1,36 +1,17 @@
 #ifndef ZOLT_ZOLTENC_READDATA_H
 #define ZOLT_ZOLTENC_READDATA_H
 
+// The second stage of zoltenc: the checked image, decoded band by band.
+
 #include <cstddef>
 #include <cstdint>
 
 #include <tiffio.h>
 
-#include "zoltfile.h"
+#include "inspecttiff.h"
 
-// The layout of the image being converted, as InspectTiff found it.
-struct TiffImage {
-  std::uint32_t width = 0;
-  std::uint32_t height = 0;
-  std::size_t step = 1;  // samples from one pixel's first sample to the next one's
-  std::uint16_t bits = 8;  // per sample: 8, or 1, 2 or 4 for one-sample images
-  bool tiled = false;
-  std::uint32_t rowsPerStrip = 0;  // strips
-  std::uint32_t tileWidth = 0;     // tiles
-  std::uint32_t tileLength = 0;
-  bool compressed = false;
-  std::uint64_t directory = 0;  // offset of the image's directory in the file
-};
-
-// Selects the image of an open TIFF file (the second when the file holds
-// several, otherwise the first) and checks it: 8-bit with one sample, or two
-// (the second, such as alpha, is dropped), or one sample of 1, 2 or 4 bits
-// (each value becomes one byte unchanged), greyscale or paletted, 1 to 32767
-// pixels each way, with strips or tiles of a sane size. Fills all 256 palette
-// entries, the header's width and height (the magic is left alone) and image.
-// On failure prints one line on stderr and returns false; the header is then
-// untouched.
-bool InspectTiff(TIFF* tif, ZoltHeader& header, ZoltPalette& palette, TiffImage& image);
+// Rows are gathered into bands of about this size before they are handed on.
+constexpr std::uint64_t kBandBytes = std::uint64_t{1} << 20U;
 
 // Takes the pixels as they are decoded: count palette indices, the pixels
 // from index first (row * width + column) on, in one run.
