@@ -9,7 +9,7 @@ set -eu
 cd "$(dirname "$0")/.."
 seconds="${1:-60}"
 root=$PWD
-scripts/install-deps.sh clang libclang-rt-14-dev pkg-config dpkg-dev
+scripts/install-deps.sh clang libclang-rt-14-dev pkg-config
 flags="-O1 -g -fno-omit-frame-pointer -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all"
 lib=$root/build-fuzz/libtiff
 

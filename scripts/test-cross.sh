@@ -36,17 +36,17 @@ if [ "$arch" = s390x ]; then
     # CMake build), static only: qemu's loader would find no libz.so.
     (cd "$libs/zlib" && CHOST=s390x-linux-gnu ./configure --static --prefix="$libs/inst" >"$libs/zlib.log" &&
       make -j "$(nproc)" install >>"$libs/zlib.log")
-    # shellcheck disable=SC2086
-    for step in "$libs/tiff -DBUILD_SHARED_LIBS=OFF -Djpeg=OFF -Dold-jpeg=OFF -Djbig=OFF -Dlerc=OFF -Dlzma=OFF \
-        -Dzstd=OFF -Dwebp=OFF -Dlibdeflate=OFF -Dtiff-tools=OFF -Dtiff-tests=OFF -Dtiff-contrib=OFF -Dtiff-docs=OFF -Dcxx=OFF" \
-        "/usr/src/googletest"; do
-      set -- $step
+    cmake_lib() {
       src=$1
       shift
+      # shellcheck disable=SC2086
       cmake -S "$src" -B "$libs/build-$(basename "$src")" $cross "$@" >"$libs/configure.log"
       cmake --build "$libs/build-$(basename "$src")" -j "$(nproc)" >"$libs/build.log"
       cmake --install "$libs/build-$(basename "$src")" >/dev/null
-    done
+    }
+    cmake_lib "$libs/tiff" -DBUILD_SHARED_LIBS=OFF -Djpeg=OFF -Dold-jpeg=OFF -Djbig=OFF -Dlerc=OFF -Dlzma=OFF \
+      -Dzstd=OFF -Dwebp=OFF -Dlibdeflate=OFF -Dtiff-tools=OFF -Dtiff-tests=OFF -Dtiff-contrib=OFF -Dtiff-docs=OFF -Dcxx=OFF
+    cmake_lib /usr/src/googletest
   fi
   toolchain="$toolchain -DZOLT_CROSS_PREFIX=$libs/inst -DZOLT_LIBTIFF_PREFIX=$libs/inst"
 else
