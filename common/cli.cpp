@@ -4,6 +4,8 @@
 #include <cstring>
 #include <new>
 
+#include "process.h"
+
 int HandleArguments(int argc, char** argv, const char* name, const char* usage, const char* help) {
   if (argc == 3) return -1;
   const char* program = argc > 0 ? argv[0] : name;
@@ -21,6 +23,7 @@ int HandleArguments(int argc, char** argv, const char* name, const char* usage, 
 
 int RunConversion(int (*convert)(int, char**), int argc, char** argv) {
   try {
+    PrepareProcess(argc, argv);
     return convert(argc, argv);
   } catch (const std::bad_alloc&) {
     std::fputs("Error: can't allocate temporary buffer\n", stderr);

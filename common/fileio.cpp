@@ -1,73 +1,11 @@
 #include "fileio.h"
 
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
-#include <cstdlib>
-#include <string>
-#include <vector>
 #include <limits>
 #include <memory>
 #include <new>
-
-long long PreadFull(int fd, void* buffer, std::size_t size, std::uint64_t offset) {
-  auto* bytes = static_cast<std::uint8_t*>(buffer);
-  std::size_t done = 0;
-  while (done < size) {
-    if (offset + done > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) return -1;
-    const ssize_t n = pread(fd, bytes + done, size - done, static_cast<off_t>(offset + done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return -1;
-    if (n == 0) break;
-    done += static_cast<std::size_t>(n);
-  }
-  return static_cast<long long>(done);
-}
-
-bool WriteFull(int fd, const void* buffer, std::size_t size, std::uint64_t offset) {
-  const auto* bytes = static_cast<const std::uint8_t*>(buffer);
-  std::size_t done = 0;
-  while (done < size) {
-    ssize_t n = 0;
-    if (offset == kAppend) {
-      n = write(fd, bytes + done, size - done);
-    } else {
-      if (offset + done > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) return false;
-      n = pwrite(fd, bytes + done, size - done, static_cast<off_t>(offset + done));
-    }
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
-bool CopyStream(int from, int to) {
-  std::vector<std::uint8_t> buffer(std::size_t{1} << 20U);
-  for (;;) {
-    const ssize_t n = read(from, buffer.data(), buffer.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return n == 0;
-    if (!WriteFull(to, buffer.data(), static_cast<std::size_t>(n), kAppend)) return false;
-  }
-}
-
-UniqueFd MakeSpoolFile() {
-  const char* dir = std::getenv("TMPDIR");
-  if (dir == nullptr || *dir == '\0') dir = "/tmp";
-  UniqueFd fd(open(dir, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
-  if (fd) return fd;
-  std::string name = std::string(dir) + "/zolt-spool-XXXXXX";
-  fd = UniqueFd(mkostemp(name.data(), O_CLOEXEC));
-  if (fd) unlink(name.c_str());
-  return fd;
-}
 
 namespace {
 
@@ -116,7 +54,7 @@ toff_t Seek(thandle_t h, toff_t offset, int whence) {
   // A negative offset arrives as its two's complement; unsigned arithmetic
   // gives the right position, and one below zero wraps to a huge value.
   const std::uint64_t pos = base + offset;
-  if (pos > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) return static_cast<toff_t>(-1);
+  if (pos > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) return static_cast<toff_t>(-1);
   handle.pos = pos;
   return pos;
 }
@@ -132,8 +70,8 @@ int Map(thandle_t h, void** base, toff_t* size) {
   Handle& handle = Of(h);
   const toff_t bytes = Size(h);
   if (bytes == 0 || bytes > std::numeric_limits<std::size_t>::max()) return 0;
-  void* map = mmap(nullptr, static_cast<std::size_t>(bytes), PROT_READ, MAP_PRIVATE, handle.fd, 0);
-  if (map == MAP_FAILED) return 0;
+  void* map = MapReadOnly(handle.fd, static_cast<std::size_t>(bytes));
+  if (map == nullptr) return 0;
   handle.base = map;
   handle.size = static_cast<std::size_t>(bytes);
   *base = map;
@@ -142,7 +80,7 @@ int Map(thandle_t h, void** base, toff_t* size) {
 }
 
 void Unmap(thandle_t h, void* base, toff_t size) {
-  munmap(base, static_cast<std::size_t>(size));
+  UnmapReadOnly(base, static_cast<std::size_t>(size));
   Of(h).base = nullptr;
 }
 
@@ -151,12 +89,8 @@ void Unmap(thandle_t h, void* base, toff_t size) {
 void ReleaseMappedPages(TIFF* tif, std::uint64_t offset, std::uint64_t length) {
   const Handle& handle = Of(TIFFClientdata(tif));
   if (handle.base == nullptr || offset >= handle.size) return;
-  const auto page = static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
-  const std::uint64_t begin = offset / page * page;
   const std::uint64_t end = std::min<std::uint64_t>(offset + std::min<std::uint64_t>(length, handle.size), handle.size);
-  // Read-only pages of a private file mapping come back from the file when
-  // touched again, so this never changes what libtiff reads.
-  madvise(static_cast<std::uint8_t*>(handle.base) + begin, static_cast<std::size_t>(end - begin), MADV_DONTNEED);
+  ReleasePages(handle.base, static_cast<std::size_t>(offset), static_cast<std::size_t>(end));
 }
 
 namespace {
@@ -196,9 +130,7 @@ TIFF* OpenTiffOnFd(int fd, const char* name, const char* mode, TiffMessages* mes
   std::unique_ptr<Handle> handle(new (std::nothrow) Handle{fd});
   // libtiff takes a seek to the end that fails for offset 0, and would write
   // its directory over the header: the size is taken once, here.
-  struct stat st {};
-  if (!handle || fstat(fd, &st) != 0) return nullptr;
-  handle->end = static_cast<std::uint64_t>(st.st_size);
+  if (!handle || !RegularFileSize(fd, handle->end)) return nullptr;
   TIFF* tif = TIFFClientOpenExt(name, mode, handle.get(), Read, Write, Seek, Close, Size, Map, Unmap, options.get());
   if (tif != nullptr) (void)handle.release();  // TIFFClose frees it through Close
   return tif;

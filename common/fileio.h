@@ -13,6 +13,9 @@
 
 #include "resources.h"
 
+// What the system provides (common/posix or common/win32). Descriptors
+// are ints everywhere: on Windows, C runtime descriptors over HANDLEs.
+
 // Reads up to size bytes at offset; stops early only at the end of the file.
 // Returns the count read, or -1 on an error.
 long long PreadFull(int fd, void* buffer, std::size_t size, std::uint64_t offset);
@@ -22,13 +25,25 @@ long long PreadFull(int fd, void* buffer, std::size_t size, std::uint64_t offset
 constexpr std::uint64_t kAppend = ~std::uint64_t{0};
 bool WriteFull(int fd, const void* buffer, std::size_t size, std::uint64_t offset);
 
-// Copies from's bytes, from its current position to its end, to to (a pipe
-// or device too). False on any read or write error.
-bool CopyStream(int from, int to);
+// Copies from's bytes, from its start, or with fromStart false from where it
+// stands, to its end, to to (a pipe or device too). False on any read or
+// write error.
+bool CopyStream(int from, int to, bool fromStart = false);
 
 // A temporary file that disappears with its descriptor, for content that
-// must be seekable but has nowhere else to go: in $TMPDIR, or /tmp.
+// must be seekable but has nowhere else to go: in the user's temporary folder.
 UniqueFd MakeSpoolFile();
+
+// The size of fd when it is a regular file; false for a pipe, a device, a
+// folder, or when the system cannot tell.
+bool RegularFileSize(int fd, std::uint64_t& size);
+
+// The first size bytes of fd, mapped read-only; null where they cannot be.
+void* MapReadOnly(int fd, std::size_t size);
+void UnmapReadOnly(void* base, std::size_t size);
+// Lets the system reclaim the mapped pages under base[begin, end): read
+// again, they come back from the file.
+void ReleasePages(void* base, std::size_t begin, std::size_t end);
 
 // Where libtiff's warnings and errors about one handle go: standard error in
 // libtiff's own format, each as one whole line, so that lines from several

@@ -11,7 +11,7 @@
 UniqueFd OpenSeekableInput(const char* path);
 
 // A stream read in order, for path or, with "-", standard input. Null when
-// it cannot be opened.
+// it cannot be opened, or is a folder.
 FilePtr OpenStreamInput(const char* path);
 
 #endif

@@ -1,144 +1,9 @@
 #include "output.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <climits>
-#include <cstdio>
-#include <cstdlib>
-#include <vector>
-
 #include "fileio.h"
-
-bool IdentifyFile(int fd, FileId& id) {
-  struct stat st {};
-  if (fstat(fd, &st) != 0) return false;
-  id = {st.st_dev, st.st_ino};
-  return true;
-}
-
-namespace {
-
-// The folder part of a path ("." when there is none) and the name in it.
-std::string DirOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string BaseOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-// The file a path finally names: symbolic links are followed, even to a
-// target that does not exist yet, which is then created.
-std::string ResolveLinks(const std::string& path) {
-  std::string target = path;
-  for (int hops = 0; hops < 40; ++hops) {
-    struct stat st {};
-    if (lstat(target.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return target;
-    std::vector<char> link(PATH_MAX + 1);
-    const ssize_t n = readlink(target.c_str(), link.data(), PATH_MAX);
-    if (n <= 0) return target;
-    const std::string to(link.data(), static_cast<std::size_t>(n));
-    target = to[0] == '/' ? to : DirOf(target).append("/").append(to);
-  }
-  return target;  // a loop: opening it fails with ELOOP
-}
-
-// Gives a file beside target a hidden name of its own: create makes the file
-// under a proposed name (O_EXCL or linkat), and a name already taken is
-// replaced by another. Returns the name, or "" when create fails otherwise.
-template <typename Create>
-std::string TakeTempName(const std::string& target, Create create) {
-  static unsigned counter = 0;
-  const std::string prefix = DirOf(target) + "/." + BaseOf(target).substr(0, 200) + "." + std::to_string(getpid()) + "-";
-  for (int i = 0; i < 100; ++i) {
-    std::string name = prefix + std::to_string(counter++) + ".tmp";
-    if (create(name)) return name;
-    if (errno != EEXIST) break;
-  }
-  return {};
-}
-
-bool IsSameRegularFile(const std::string& path, const FileId& id) {
-  struct stat st {};
-  return lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_dev == id.device && st.st_ino == id.inode;
-}
-
-}  // namespace
 
 OutputFile::OutputFile(Kind kind, UniqueFd fd, std::string target)
     : kind_(kind), fd_(std::move(fd)), target_(std::move(target)) {}
-
-std::unique_ptr<OutputFile> OutputFile::Open(const std::string& path, Access how, const FileId& input,
-                                             bool& terminal) {
-  terminal = false;
-  const bool standardOutput = path == "-";
-  const std::string target = standardOutput ? path : ResolveLinks(path);
-  struct stat st {};
-  const bool exists = standardOutput || stat(target.c_str(), &st) == 0;
-  if (exists && !standardOutput && S_ISDIR(st.st_mode)) return nullptr;
-
-  if (standardOutput || (exists && !S_ISREG(st.st_mode))) {
-    // Standard output, a device, pipe, socket or terminal: written straight
-    // through, in the order the bytes come, whatever standard output is.
-    UniqueFd out(standardOutput ? fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0)
-                                : open(target.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC));
-    if (!out) return nullptr;
-    if (isatty(out.Get()) != 0) {
-      terminal = true;
-      return nullptr;
-    }
-    if (how == Access::kSequential) return std::unique_ptr<OutputFile>(new OutputFile(Kind::kStream, std::move(out), target));
-    UniqueFd spool = MakeSpoolFile();
-    if (!spool) return nullptr;
-    std::unique_ptr<OutputFile> file(new OutputFile(Kind::kSpool, std::move(spool), target));
-    file->streamFd_ = std::move(out);
-    return file;
-  }
-
-  // Only a file this user may write is replaced, as when it was opened for
-  // writing; and a name ending in "/" is a folder.
-  if ((exists && access(target.c_str(), W_OK) != 0) || BaseOf(target).empty()) return nullptr;
-
-  std::unique_ptr<OutputFile> file;
-  // An unnamed file is linked into place on commit through /proc.
-  UniqueFd fd(open(DirOf(target).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666));
-  if (fd && access("/proc/self/fd", X_OK) == 0) {
-    file.reset(new OutputFile(Kind::kUnnamed, std::move(fd), target));
-  } else {
-    std::string name = TakeTempName(target, [&fd](const std::string& candidate) {
-      fd = UniqueFd(open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
-      return static_cast<bool>(fd);
-    });
-    if (!name.empty()) {
-      file.reset(new OutputFile(Kind::kNamed, std::move(fd), target));
-      file->tempName_ = std::move(name);
-    }
-  }
-  if (file) {
-    if (exists) {
-      // The replacement keeps the owner (where this user may set it) and the
-      // permission bits of the file it replaces.
-      (void)fchown(file->Fd(), st.st_uid, st.st_gid);
-      (void)fchmod(file->Fd(), st.st_mode & 07777);
-    }
-    return file;
-  }
-
-  // No temporary file can be made in the folder: write the existing file in
-  // place, unless it is the input being read.
-  if (!exists || (st.st_dev == input.device && st.st_ino == input.inode)) return nullptr;
-  fd = UniqueFd(open(target.c_str(), O_WRONLY | O_TRUNC | O_NOCTTY | O_CLOEXEC));
-  if (!fd) return nullptr;
-  file.reset(new OutputFile(Kind::kInPlace, std::move(fd), path));
-  file->id_ = {st.st_dev, st.st_ino};
-  return file;
-}
 
 bool OutputFile::WriteAt(std::uint64_t offset, const void* data, std::size_t size) {
   if (kind_ != Kind::kStream) return WriteFull(fd_.Get(), data, size, offset);
@@ -154,24 +19,14 @@ bool OutputFile::Commit() {
       committed_ = fd_.Close();
       break;
     case Kind::kSpool: {
-      const bool copied = lseek(fd_.Get(), 0, SEEK_SET) == 0 && CopyStream(fd_.Get(), streamFd_.Get());
+      const bool copied = CopyStream(fd_.Get(), streamFd_.Get(), true);
       committed_ = streamFd_.Close() && copied;
       fd_.Close();
       break;
     }
-    case Kind::kUnnamed: {
-      // Named first, beside the target, so that the final close can still be
-      // checked before anything is replaced.
-      const std::string proc = "/proc/self/fd/" + std::to_string(fd_.Get());
-      tempName_ = TakeTempName(target_, [&proc](const std::string& candidate) {
-        return linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0;
-      });
-      if (tempName_.empty()) break;
-      kind_ = Kind::kNamed;
-      [[fallthrough]];
-    }
+    case Kind::kUnnamed:
     case Kind::kNamed:
-      committed_ = fd_.Close() && rename(tempName_.c_str(), target_.c_str()) == 0;
+      committed_ = ReplaceTarget();
       break;
   }
   return committed_;
@@ -180,8 +35,5 @@ bool OutputFile::Commit() {
 OutputFile::~OutputFile() {
   if (committed_) return;
   fd_.Close();
-  if (kind_ == Kind::kNamed) unlink(tempName_.c_str());
-  // An incomplete file written in place is removed, but only where the path
-  // itself names it: never a link's target.
-  if (kind_ == Kind::kInPlace && IsSameRegularFile(target_, id_)) unlink(target_.c_str());
+  Discard();
 }

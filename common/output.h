@@ -19,8 +19,6 @@
 #ifndef ZOLT_COMMON_OUTPUT_H
 #define ZOLT_COMMON_OUTPUT_H
 
-#include <sys/types.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -28,10 +26,11 @@
 
 #include "resources.h"
 
-// Tells whether two open descriptors are one file.
+// Tells whether two open descriptors are one file: the device (volume) and
+// the file's number on it.
 struct FileId {
-  dev_t device = 0;
-  ino_t inode = 0;
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
 };
 bool IdentifyFile(int fd, FileId& id);
 
@@ -66,8 +65,14 @@ class OutputFile {
   bool Commit();
 
  private:
+  // kUnnamed: a temporary file that vanishes if the process dies (unnamed,
+  // or named with a delete disposition); kNamed: one with a name of its own.
   enum class Kind { kUnnamed, kNamed, kInPlace, kStream, kSpool };
   OutputFile(Kind kind, UniqueFd fd, std::string target);
+  // Puts the temporary file in the target's place (the system's part of
+  // Commit()), and removes what a failed run leaves (of the destructor).
+  bool ReplaceTarget();
+  void Discard();
 
   Kind kind_;
   UniqueFd fd_;

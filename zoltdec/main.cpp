@@ -1,7 +1,4 @@
 // zoltdec: converts a ZOLT file to an uncompressed paletted 8-bit TIFF image.
-#include <sys/stat.h>
-
-#include <csignal>
 #include <cstdio>
 
 #include "cli.h"
@@ -23,12 +20,9 @@ int Convert(int argc, char** argv) {
                                      "            - writes standard output\n"
                                      "See zoltdec(1).\n");
   if (status >= 0) return status;
-  // A write beyond the file-size limit then fails like any other write.
-  std::signal(SIGXFSZ, SIG_IGN);
-
   const FilePtr in = OpenStreamInput(argv[1]);
-  struct stat st {};
-  if (!in || fstat(fileno(in.get()), &st) != 0 || S_ISDIR(st.st_mode)) {
+  FileId inputId;
+  if (!in || !IdentifyFile(fileno(in.get()), inputId)) {
     std::fprintf(stderr, "Error: Can't open ZOLT File\n");
     return 1;
   }
@@ -37,7 +31,7 @@ int Convert(int argc, char** argv) {
 
   // libtiff seeks while it writes: a pipe or device gets a spool file.
   bool terminal = false;
-  const auto out = OutputFile::Open(argv[2], OutputFile::Access::kSeekable, FileId{st.st_dev, st.st_ino}, terminal);
+  const auto out = OutputFile::Open(argv[2], OutputFile::Access::kSeekable, inputId, terminal);
   if (!out) {
     std::fprintf(stderr, terminal ? "Error: won't write binary data to a terminal\n" : "Error: Can't open output file\n");
     return 1;

@@ -1,6 +1,6 @@
 #include "readzolt.h"
 
-#include <sys/stat.h>
+#include "fileio.h"
 
 namespace {
 bool ReadExactly(std::FILE* in, void* buffer, std::size_t size) {
@@ -21,10 +21,9 @@ bool ReadZoltHeader(std::FILE* in, ZoltHeader& header) {
   // The size of a regular file is known before anything is written; a
   // stream that cannot tell is checked as it is read.
   const std::uint64_t pixelCount = static_cast<std::uint64_t>(header.width) * static_cast<std::uint64_t>(header.height);
-  struct stat st {};
+  std::uint64_t size = 0;
   const int fd = fileno(in);
-  if (fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
-      static_cast<std::uint64_t>(st.st_size) < kZoltOverhead + pixelCount) {
+  if (fd >= 0 && RegularFileSize(fd, size) && size < kZoltOverhead + pixelCount) {
     std::fprintf(stderr, "Error: ZOLT file is truncated\n");
     return false;
   }

@@ -1,7 +1,6 @@
 // zoltenc: converts an 8-bit greyscale or paletted TIFF image to a ZOLT file.
 
 #include <cerrno>
-#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -37,9 +36,6 @@ int Convert(int argc, char** argv) {
                                      "ZOLT_THREADS=N sets how many threads decode a compressed image.\n"
                                      "See zoltenc(1).\n");
   if (status >= 0) return status;
-  // A write beyond the file-size limit then fails like any other write.
-  std::signal(SIGXFSZ, SIG_IGN);
-
   const UniqueFd input = OpenSeekableInput(argv[1]);
   if (!input) TIFFErrorExt(nullptr, "TIFFOpen", "%s: %s", argv[1], std::strerror(errno));
   FileId inputId;

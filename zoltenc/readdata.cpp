@@ -1,7 +1,5 @@
 #include "readdata.h"
 
-#include <sched.h>
-
 #include <algorithm>
 #include <atomic>
 #include <exception>
@@ -14,6 +12,7 @@
 #include <cstring>
 
 #include "fileio.h"
+#include "process.h"
 #include "resources.h"
 
 namespace {
@@ -308,10 +307,7 @@ unsigned DecodeThreads() {
     const unsigned long n = std::strtoul(env, &end, 10);
     if (*end == '\0') return static_cast<unsigned>(std::min<unsigned long>(n, kMaxThreads));
   }
-  cpu_set_t set;
-  CPU_ZERO(&set);
-  const int cpus = sched_getaffinity(0, sizeof set, &set) == 0 ? CPU_COUNT(&set) : 1;
-  return static_cast<unsigned>(std::clamp(cpus, 1, static_cast<int>(kMaxThreads)));
+  return std::clamp(ProcessorCount(), 1U, kMaxThreads);
 }
 
 ReadResult ReadData(TIFF* tif, const TiffImage& image, PixelSink& sink, int fd, unsigned threads) {

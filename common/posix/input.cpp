@@ -1,5 +1,4 @@
-#include "input.h"
-
+// Where input comes from on a POSIX system.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -7,6 +6,7 @@
 #include <cstring>
 
 #include "fileio.h"
+#include "input.h"
 
 UniqueFd OpenSeekableInput(const char* path) {
   if (std::strcmp(path, "-") != 0) return UniqueFd(open(path, O_RDONLY | O_CLOEXEC));
@@ -19,9 +19,10 @@ UniqueFd OpenSeekableInput(const char* path) {
 }
 
 FilePtr OpenStreamInput(const char* path) {
-  if (std::strcmp(path, "-") != 0) return FilePtr(std::fopen(path, "rbe"));
-  UniqueFd in(fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0));
-  FilePtr file(in ? fdopen(in.Get(), "rb") : nullptr);
+  UniqueFd in(std::strcmp(path, "-") != 0 ? open(path, O_RDONLY | O_CLOEXEC) : fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0));
+  struct stat st {};
+  if (!in || fstat(in.Get(), &st) != 0 || S_ISDIR(st.st_mode)) return nullptr;
+  FilePtr file(fdopen(in.Get(), "rb"));
   if (file) (void)in.Release();  // the stream owns it now
   return file;
 }

@@ -1,0 +1,97 @@
+// Files on a POSIX system: descriptors, pread and pwrite, mmap.
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "fileio.h"
+#include "output.h"
+
+long long PreadFull(int fd, void* buffer, std::size_t size, std::uint64_t offset) {
+  auto* bytes = static_cast<std::uint8_t*>(buffer);
+  std::size_t done = 0;
+  while (done < size) {
+    if (offset + done > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) return -1;
+    const ssize_t n = pread(fd, bytes + done, size - done, static_cast<off_t>(offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return -1;
+    if (n == 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  return static_cast<long long>(done);
+}
+
+bool WriteFull(int fd, const void* buffer, std::size_t size, std::uint64_t offset) {
+  const auto* bytes = static_cast<const std::uint8_t*>(buffer);
+  std::size_t done = 0;
+  while (done < size) {
+    ssize_t n = 0;
+    if (offset == kAppend) {
+      n = write(fd, bytes + done, size - done);
+    } else {
+      if (offset + done > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) return false;
+      n = pwrite(fd, bytes + done, size - done, static_cast<off_t>(offset + done));
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+bool CopyStream(int from, int to, bool fromStart) {
+  if (fromStart && lseek(from, 0, SEEK_SET) != 0) return false;
+  std::vector<std::uint8_t> buffer(std::size_t{1} << 20U);
+  for (;;) {
+    const ssize_t n = read(from, buffer.data(), buffer.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return n == 0;
+    if (!WriteFull(to, buffer.data(), static_cast<std::size_t>(n), kAppend)) return false;
+  }
+}
+
+UniqueFd MakeSpoolFile() {
+  const char* dir = std::getenv("TMPDIR");
+  if (dir == nullptr || *dir == '\0') dir = "/tmp";
+  UniqueFd fd(open(dir, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
+  if (fd) return fd;
+  std::string name = std::string(dir) + "/zolt-spool-XXXXXX";
+  fd = UniqueFd(mkostemp(name.data(), O_CLOEXEC));
+  if (fd) unlink(name.c_str());
+  return fd;
+}
+
+bool RegularFileSize(int fd, std::uint64_t& size) {
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  size = static_cast<std::uint64_t>(st.st_size);
+  return true;
+}
+
+bool IdentifyFile(int fd, FileId& id) {
+  struct stat st {};
+  if (fstat(fd, &st) != 0) return false;
+  id = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+  return true;
+}
+
+void* MapReadOnly(int fd, std::size_t size) {
+  void* map = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+  return map == MAP_FAILED ? nullptr : map;
+}
+
+void UnmapReadOnly(void* base, std::size_t size) { munmap(base, size); }
+
+void ReleasePages(void* base, std::size_t begin, std::size_t end) {
+  const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+  begin = begin / page * page;
+  // Read-only pages of a private file mapping come back from the file when
+  // touched again, so this never changes what is read.
+  if (begin < end) madvise(static_cast<std::uint8_t*>(base) + begin, end - begin, MADV_DONTNEED);
+}
