@@ -3,7 +3,10 @@
 # or s390x (zlib, libtiff and GoogleTest built from Debian's sources into
 # ZOLT_CROSS_PREFIX, and nothing else looked for), and
 # -DCMAKE_CROSSCOMPILING_EMULATOR=qemu-... to run what it builds
-# (scripts/test-cross.sh does it all).
+# (scripts/test-cross.sh does it all). For Windows, -DZOLT_ARCH=win64 or
+# win32: mingw-w64's compilers with POSIX threads (std::thread needs them),
+# zlib from libz-mingw-w64-dev, libtiff and GoogleTest built from Debian's
+# sources into ZOLT_CROSS_PREFIX (scripts/test-windows.sh).
 set(CMAKE_SYSTEM_NAME Linux)
 # try_compile projects need the choice too.
 list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES ZOLT_ARCH ZOLT_CROSS_PREFIX)
@@ -32,7 +35,23 @@ elseif(ZOLT_ARCH STREQUAL "s390x")
   set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
   set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
   set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+elseif(ZOLT_ARCH STREQUAL "win64" OR ZOLT_ARCH STREQUAL "win32")
+  set(CMAKE_SYSTEM_NAME Windows)
+  if(ZOLT_ARCH STREQUAL "win64")
+    set(zolt_mingw x86_64-w64-mingw32)
+    set(CMAKE_SYSTEM_PROCESSOR AMD64)
+  else()
+    set(zolt_mingw i686-w64-mingw32)
+    set(CMAKE_SYSTEM_PROCESSOR x86)
+  endif()
+  set(CMAKE_C_COMPILER ${zolt_mingw}-gcc-posix)
+  set(CMAKE_CXX_COMPILER ${zolt_mingw}-g++-posix)
+  set(CMAKE_RC_COMPILER ${zolt_mingw}-windres)
+  set(CMAKE_FIND_ROOT_PATH /usr/${zolt_mingw} ${ZOLT_CROSS_PREFIX})
+  set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+  set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+  set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 else()
-  message(FATAL_ERROR "ZOLT_ARCH must be i386, armhf, arm64 or s390x")
+  message(FATAL_ERROR "ZOLT_ARCH must be i386, armhf, arm64, s390x, win64 or win32")
 endif()
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)

@@ -34,6 +34,9 @@ bool CopyStream(int from, int to, bool fromStart = false);
 // must be seekable but has nowhere else to go: in the user's temporary folder.
 UniqueFd MakeSpoolFile();
 
+// Whether fd is a terminal (a console), which takes no binary data.
+bool IsTerminal(int fd);
+
 // The size of fd when it is a regular file; false for a pipe, a device, a
 // folder, or when the system cannot tell.
 bool RegularFileSize(int fd, std::uint64_t& size);

@@ -5,6 +5,20 @@
 OutputFile::OutputFile(Kind kind, UniqueFd fd, std::string target)
     : kind_(kind), fd_(std::move(fd)), target_(std::move(target)) {}
 
+std::unique_ptr<OutputFile> OutputFile::ForStream(UniqueFd out, Access how, const std::string& target, bool& terminal) {
+  if (!out) return nullptr;
+  if (IsTerminal(out.Get())) {
+    terminal = true;
+    return nullptr;
+  }
+  if (how == Access::kSequential) return std::unique_ptr<OutputFile>(new OutputFile(Kind::kStream, std::move(out), target));
+  UniqueFd spool = MakeSpoolFile();
+  if (!spool) return nullptr;
+  std::unique_ptr<OutputFile> file(new OutputFile(Kind::kSpool, std::move(spool), target));
+  file->streamFd_ = std::move(out);
+  return file;
+}
+
 bool OutputFile::WriteAt(std::uint64_t offset, const void* data, std::size_t size) {
   if (kind_ != Kind::kStream) return WriteFull(fd_.Get(), data, size, offset);
   if (offset != streamed_ || !WriteFull(fd_.Get(), data, size, kAppend)) return false;

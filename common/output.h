@@ -69,6 +69,10 @@ class OutputFile {
   // or named with a delete disposition); kNamed: one with a name of its own.
   enum class Kind { kUnnamed, kNamed, kInPlace, kStream, kSpool };
   OutputFile(Kind kind, UniqueFd fd, std::string target);
+  // The output for a stream (standard output, a device, a pipe) open as
+  // out: straight through, or through a spool file for a writer that seeks;
+  // refused for a terminal.
+  static std::unique_ptr<OutputFile> ForStream(UniqueFd out, Access how, const std::string& target, bool& terminal);
   // Puts the temporary file in the target's place (the system's part of
   // Commit()), and removes what a failed run leaves (of the destructor).
   bool ReplaceTarget();

@@ -1,8 +1,11 @@
 #!/bin/sh
 # Installation, manual pages and Debian package, as a user would meet them.
 #   install_test.sh install|manlint|package BUILD_DIR SOURCE_DIR
+# and for Windows, with mingw-w64's objdump:
+#   install_test.sh dlls BUILD_DIR SOURCE_DIR OBJDUMP
+#   install_test.sh zip BUILD_DIR SOURCE_DIR
 set -eu
-mode=$1 build=$2 src=$3
+mode=$1 build=$2 src=$3 objdump=${4:-}
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
@@ -35,6 +38,27 @@ package)
   # Neither errors nor warnings from Debian's package checker.
   tags=$(lintian --tag-display-limit 0 --fail-on none "$deb" 2>/dev/null | grep -E '^[EW]: ' || true)
   [ -z "$tags" ] || fail "lintian: $tags"
+  ;;
+dlls)
+  # The programs load no DLL but Windows' own, and are Windows programs for
+  # the build's processor.
+  for exe in "$build"/zoltenc.exe "$build"/zoltdec.exe; do
+    "$objdump" -f "$exe" | grep -Eq 'file format pei-(x86-64|i386)' || fail "$exe: $("$objdump" -f "$exe")"
+    for dll in $("$objdump" -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z'); do
+      case $dll in
+        kernel32.dll | msvcrt.dll | shell32.dll | user32.dll | advapi32.dll) ;;
+        *) fail "$exe needs $dll" ;;
+      esac
+    done
+  done
+  ;;
+zip)
+  cpack -G ZIP --config "$build/CPackConfig.cmake" -B "$tmp/pkg" >/dev/null
+  zip=$(ls "$tmp"/pkg/zolt-*-win*.zip)
+  top=$(basename "$zip" .zip)
+  want="LICENSE README.md bin/zoltdec.exe bin/zoltenc.exe doc/zolt.5.html doc/zoltdec.1.html doc/zoltenc.1.html"
+  [ "$(unzip -Z1 "$zip" | grep -v '/$' | sort)" = "$(echo $want | listed "$top/")" ] || fail "zip files: $(unzip -Z1 "$zip")"
+  unzip -p "$zip" "$top/doc/zoltenc.1.html" | grep -q "<b>zoltenc</b> <i>in.tiff out.zolt</i>" || fail "zoltenc.1.html"
   ;;
 *) fail "unknown mode $mode" ;;
 esac

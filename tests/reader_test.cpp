@@ -2,13 +2,12 @@
 // must reject.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "fileio.h"
+#include "input.h"
 #include "memtiff.h"
 #include "readdata.h"
 #include "tiffgen.h"
@@ -110,7 +109,7 @@ TEST_P(Reader, ConvertsOrRejects) {
   if (c.damage != nullptr) c.damage(path);
   SaveSeed("tiff", c.name, path);
 
-  const UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  const UniqueFd fd = OpenSeekableInput(path.c_str());
   TiffMessages messages;
   testing::internal::CaptureStderr();
   const TiffPtr tif(OpenTiffOnFd(fd.Get(), path.c_str(), "rm", &messages));
@@ -159,7 +158,7 @@ INSTANTIATE_TEST_SUITE_P(Layouts, Reader, testing::Combine(testing::ValuesIn(kCa
 // ZOLT_THREADS overrides the processor count when it is a positive integer;
 // no value gives more than kMaxThreads threads.
 TEST(ReaderThreads, EnvironmentOverride) {
-  unsetenv("ZOLT_THREADS");
+  SetEnvironment("ZOLT_THREADS", nullptr);
   const unsigned processors = DecodeThreads();
   EXPECT_GE(processors, 1U);
   EXPECT_LE(processors, kMaxThreads);
@@ -167,10 +166,10 @@ TEST(ReaderThreads, EnvironmentOverride) {
                                                    {"0", processors}, {"-2", processors}, {"3x", processors},
                                                    {"", processors}, {"x", processors}};
   for (const auto& [value, want] : rows) {
-    setenv("ZOLT_THREADS", value, 1);
+    SetEnvironment("ZOLT_THREADS", value);
     EXPECT_EQ(DecodeThreads(), want) << "ZOLT_THREADS=" << value;
   }
-  unsetenv("ZOLT_THREADS");
+  SetEnvironment("ZOLT_THREADS", nullptr);
 }
 
 // Fixed points of the palettes the cases above expect.

@@ -13,6 +13,8 @@
 #   same_bytes.sh BUILD_A BUILD_B [WRAPPER [LEAVE_OUT]]
 set -eu
 a=$1 b=$2 wrapper=${3:-} leave_out=${4:-}
+exe=""
+[ ! -f "$b/zoltenc.exe" ] || exe=.exe  # a Windows build
 # One thread: on several, which later part of a damaged image libtiff also
 # complains about before the first failure stops the rest depends on timing.
 export ZOLT_THREADS=1
@@ -35,7 +37,7 @@ same() {
   "$a/$program" "$in" "$out" 2>"$tmp/err.a" || sa=$?
   [ ! -f "$out" ] || mv "$out" "$tmp/out.a"
   # shellcheck disable=SC2086
-  $wrapper "$b/$program" "$in" "$out" 2>"$tmp/err.b" || sb=$?
+  $wrapper "$b/$program$exe" "$in" "$out" 2>"$tmp/err.b" || sb=$?
   if [ "$sa" != "$sb" ] || [ "$(tail -n 1 "$tmp/err.a")" != "$(tail -n 1 "$tmp/err.b")" ] ||
      { [ -f "$out" ] || [ -f "$tmp/out.a" ]; } && ! cmp -s "$tmp/out.a" "$out"; then
     echo "FAIL: $program $in: status $sa and $sb"; diff "$tmp/err.a" "$tmp/err.b" || true

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
 
 #include <cstdlib>
@@ -251,10 +252,22 @@ std::string TempDir() {
   }();
   (void)cleanup;
   // Under $TMPDIR, as every other program's temporary files.
-  std::string pattern = (std::filesystem::temp_directory_path() / "zolt-test-XXXXXX").string();
-  Check(mkdtemp(pattern.data()) != nullptr, "mkdtemp");
-  made.push_back(pattern);
-  return pattern;
+  static std::mt19937_64 random{std::random_device{}()};
+  for (;;) {
+    const std::filesystem::path dir = std::filesystem::temp_directory_path() / ("zolt-test-" + std::to_string(random()));
+    if (!std::filesystem::create_directory(dir)) continue;  // taken
+    std::filesystem::permissions(dir, std::filesystem::perms::owner_all);
+    made.push_back(dir.string());
+    return made.back();
+  }
+}
+
+void SetEnvironment(const char* name, const char* value) {
+#ifdef _WIN32
+  _putenv_s(name, value != nullptr ? value : "");  // "" removes it
+#else
+  Check(value != nullptr ? setenv(name, value, 1) == 0 : unsetenv(name) == 0, "setenv");
+#endif
 }
 
 void SaveSeed(const char* kind, const std::string& name, const std::string& path) {

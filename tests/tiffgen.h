@@ -68,4 +68,7 @@ void SaveSeed(const char* kind, const std::string& name, const std::string& path
 // A fresh empty directory, removed with everything in it at exit.
 std::string TempDir();
 
+// Sets, or with a null value removes, a variable of this process's environment.
+void SetEnvironment(const char* name, const char* value);
+
 #endif

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "input.h"
 #include "resources.h"
 #include "tiffgen.h"
 #include "writedata.h"
@@ -57,10 +58,12 @@ TEST_P(Writer, Strips) {
   // What follows the header in a ZOLT file: pixels, tag, palette.
   std::vector<std::uint8_t> body = pixels;
   body.resize(pixels.size() + kZoltTagSize + kZoltPaletteSize);
-  const FilePtr in(fmemopen(body.data(), body.size(), "rb"));
+  const std::string dir = TempDir();
+  WriteFileBytes(dir + "/body", body);
+  const FilePtr in = OpenStreamInput((dir + "/body").c_str());
   ASSERT_TRUE(in);
 
-  const std::string path = TempDir() + "/out.tif";
+  const std::string path = dir + "/out.tif";
   {
     const TiffPtr out(TIFFOpen(path.c_str(), "w"));
     ASSERT_TRUE(out);

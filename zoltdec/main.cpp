@@ -20,7 +20,7 @@ int Convert(int argc, char** argv) {
                                      "            - writes standard output\n"
                                      "See zoltdec(1).\n");
   if (status >= 0) return status;
-  const FilePtr in = OpenStreamInput(argv[1]);
+  FilePtr in = OpenStreamInput(argv[1]);
   FileId inputId;
   if (!in || !IdentifyFile(fileno(in.get()), inputId)) {
     std::fprintf(stderr, "Error: Can't open ZOLT File\n");
@@ -50,6 +50,7 @@ int Convert(int argc, char** argv) {
     messages.quiet = true;
   }
   tif.reset();
+  in.reset();  // closed before the output may take its place, as zoltenc does
   if (!written) return 1;
   if (!flushed || !out->Commit()) {
     std::fprintf(stderr, "Error: can't write output file\n");

@@ -36,7 +36,7 @@ int Convert(int argc, char** argv) {
                                      "ZOLT_THREADS=N sets how many threads decode a compressed image.\n"
                                      "See zoltenc(1).\n");
   if (status >= 0) return status;
-  const UniqueFd input = OpenSeekableInput(argv[1]);
+  UniqueFd input = OpenSeekableInput(argv[1]);
   if (!input) TIFFErrorExt(nullptr, "TIFFOpen", "%s: %s", argv[1], std::strerror(errno));
   FileId inputId;
   TiffMessages messages;  // libtiff's lines, whole even when several threads decode
@@ -73,6 +73,10 @@ int Convert(int argc, char** argv) {
   OutputSink sink(*out);
   const ReadResult read = ReadData(tif.get(), image, sink, input.Get(), out->Positioned() ? DecodeThreads() : 1);
   if (read == ReadResult::kDataError) return 1;  // ReadData said why
+  // All is read: the input is closed before the output takes its place,
+  // which may be the input's own (some systems replace no open file).
+  tif.reset();
+  input.Close();
   if (read == ReadResult::kSinkError ||
       !out->WriteAt(kZoltHeaderSize + pixelCount, tail, sizeof tail) || !out->Commit()) {
     std::fprintf(stderr, "Error: can't write output file\n");

@@ -74,6 +74,8 @@ bool RegularFileSize(int fd, std::uint64_t& size) {
   return true;
 }
 
+bool IsTerminal(int fd) { return isatty(fd) != 0; }
+
 bool IdentifyFile(int fd, FileId& id) {
   struct stat st {};
   if (fstat(fd, &st) != 0) return false;

@@ -83,17 +83,7 @@ std::unique_ptr<OutputFile> OutputFile::Open(const std::string& path, Access how
     // through, in the order the bytes come, whatever standard output is.
     UniqueFd out(standardOutput ? fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0)
                                 : open(target.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC));
-    if (!out) return nullptr;
-    if (isatty(out.Get()) != 0) {
-      terminal = true;
-      return nullptr;
-    }
-    if (how == Access::kSequential) return std::unique_ptr<OutputFile>(new OutputFile(Kind::kStream, std::move(out), target));
-    UniqueFd spool = MakeSpoolFile();
-    if (!spool) return nullptr;
-    std::unique_ptr<OutputFile> file(new OutputFile(Kind::kSpool, std::move(spool), target));
-    file->streamFd_ = std::move(out);
-    return file;
+    return ForStream(std::move(out), how, target, terminal);
   }
 
   // Only a file this user may write is replaced, as when it was opened for

@@ -1,0 +1,189 @@
+// Files on Windows: C runtime descriptors over HANDLEs, read and written
+// with ReadFile and WriteFile at 64-bit offsets.
+#include <fcntl.h>
+#include <io.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <vector>
+
+#include "fileio.h"
+#include "output.h"
+#include "system.h"
+
+std::wstring Widen(const std::string& utf8) {
+  if (utf8.empty()) return {};
+  const int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  if (n <= 0) return {};
+  std::wstring wide(static_cast<std::size_t>(n), L'\0');
+  MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), static_cast<int>(utf8.size()), wide.data(), n);
+  return wide;
+}
+
+std::string Narrow(const std::wstring& utf16) {
+  if (utf16.empty()) return {};
+  const int n = WideCharToMultiByte(CP_UTF8, 0, utf16.data(), static_cast<int>(utf16.size()), nullptr, 0, nullptr, nullptr);
+  if (n <= 0) return {};
+  std::string narrow(static_cast<std::size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, utf16.data(), static_cast<int>(utf16.size()), narrow.data(), n, nullptr, nullptr);
+  return narrow;
+}
+
+void SetErrnoFromLastError() {
+  switch (GetLastError()) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_NETPATH:
+      errno = ENOENT;
+      break;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+      errno = EACCES;
+      break;
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY:
+      errno = ENOMEM;
+      break;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      errno = ENOSPC;
+      break;
+    default:
+      errno = EIO;
+  }
+}
+
+HANDLE HandleOf(int fd) { return fd < 0 ? INVALID_HANDLE_VALUE : reinterpret_cast<HANDLE>(_get_osfhandle(fd)); }
+
+UniqueFd AdoptHandle(HANDLE h) {
+  if (h == INVALID_HANDLE_VALUE || h == nullptr) return UniqueFd();
+  UniqueFd fd(_open_osfhandle(reinterpret_cast<intptr_t>(h), _O_BINARY));
+  if (!fd) CloseHandle(h);
+  return fd;
+}
+
+UniqueFd OpenExisting(const std::string& path, DWORD access) {
+  const std::wstring wide = Widen(path);
+  if (wide.empty()) {
+    errno = ENOENT;
+    return UniqueFd();
+  }
+  // Others may go on reading, writing, renaming or deleting the file, as on
+  // POSIX; only this handle's view of it is fixed.
+  HANDLE h = CreateFileW(wide.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) SetErrnoFromLastError();
+  return AdoptHandle(h);
+}
+
+namespace {
+// ReadFile and WriteFile take at most 4 GiB - 1 at once.
+constexpr std::size_t kChunk = std::size_t{1} << 30U;
+
+OVERLAPPED At(std::uint64_t offset) {
+  OVERLAPPED at{};
+  at.Offset = static_cast<DWORD>(offset & 0xFFFFFFFFU);
+  at.OffsetHigh = static_cast<DWORD>(offset >> 32U);
+  return at;
+}
+}  // namespace
+
+long long PreadFull(int fd, void* buffer, std::size_t size, std::uint64_t offset) {
+  const HANDLE h = HandleOf(fd);
+  auto* bytes = static_cast<std::uint8_t*>(buffer);
+  std::size_t done = 0;
+  while (done < size) {
+    OVERLAPPED at = At(offset + done);
+    DWORD n = 0;
+    if (ReadFile(h, bytes + done, static_cast<DWORD>(std::min(size - done, kChunk)), &n, &at) == 0) {
+      if (GetLastError() == ERROR_HANDLE_EOF) break;
+      return -1;
+    }
+    if (n == 0) break;
+    done += n;
+  }
+  return static_cast<long long>(done);
+}
+
+bool WriteFull(int fd, const void* buffer, std::size_t size, std::uint64_t offset) {
+  const HANDLE h = HandleOf(fd);
+  const auto* bytes = static_cast<const std::uint8_t*>(buffer);
+  std::size_t done = 0;
+  while (done < size) {
+    OVERLAPPED at = At(offset + done);
+    DWORD n = 0;
+    if (WriteFile(h, bytes + done, static_cast<DWORD>(std::min(size - done, kChunk)), &n,
+                  offset == kAppend ? nullptr : &at) == 0 || n == 0) {
+      return false;
+    }
+    done += n;
+  }
+  return true;
+}
+
+bool CopyStream(int from, int to, bool fromStart) {
+  const HANDLE h = HandleOf(from);
+  LARGE_INTEGER start{};
+  if (fromStart && SetFilePointerEx(h, start, nullptr, FILE_BEGIN) == 0) return false;
+  std::vector<std::uint8_t> buffer(std::size_t{1} << 20U);
+  for (;;) {
+    DWORD n = 0;
+    if (ReadFile(h, buffer.data(), static_cast<DWORD>(buffer.size()), &n, nullptr) == 0) {
+      // The writer closing its end of a pipe ends the stream.
+      return GetLastError() == ERROR_BROKEN_PIPE || GetLastError() == ERROR_HANDLE_EOF;
+    }
+    if (n == 0) return true;
+    if (!WriteFull(to, buffer.data(), n, kAppend)) return false;
+  }
+}
+
+UniqueFd MakeSpoolFile() {
+  wchar_t dir[MAX_PATH + 1];
+  const DWORD length = GetTempPathW(MAX_PATH + 1, dir);
+  if (length == 0 || length > MAX_PATH) return UniqueFd();
+  static unsigned counter = 0;
+  for (int i = 0; i < 100; ++i) {
+    const std::wstring name = std::wstring(dir) + L"zolt-spool-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                              std::to_wstring(counter++) + L".tmp";
+    // Deleted when its last handle closes, however the process ends.
+    HANDLE h = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (h != INVALID_HANDLE_VALUE) return AdoptHandle(h);
+    if (GetLastError() != ERROR_FILE_EXISTS) break;
+  }
+  return UniqueFd();
+}
+
+bool RegularFileSize(int fd, std::uint64_t& size) {
+  // Folders are never opened as files here.
+  const HANDLE h = HandleOf(fd);
+  LARGE_INTEGER bytes{};
+  if (GetFileType(h) != FILE_TYPE_DISK || GetFileSizeEx(h, &bytes) == 0) return false;
+  size = static_cast<std::uint64_t>(bytes.QuadPart);
+  return true;
+}
+
+bool IsTerminal(int fd) {
+  DWORD mode = 0;
+  return GetConsoleMode(HandleOf(fd), &mode) != 0;  // unlike _isatty, false for NUL
+}
+
+bool IdentifyFile(int fd, FileId& id) {
+  const HANDLE h = HandleOf(fd);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  // A pipe or device has no number: it is no file on a disk.
+  BY_HANDLE_FILE_INFORMATION info{};
+  id = {};
+  if (GetFileType(h) == FILE_TYPE_DISK && GetFileInformationByHandle(h, &info) != 0) {
+    id = {info.dwVolumeSerialNumber, (std::uint64_t{info.nFileIndexHigh} << 32U) | info.nFileIndexLow};
+  }
+  return true;
+}
+
+// libtiff reads what it would map: a mapped view would keep the file from
+// being replaced while it is read.
+void* MapReadOnly(int /*fd*/, std::size_t /*size*/) { return nullptr; }
+void UnmapReadOnly(void* /*base*/, std::size_t /*size*/) {}
+void ReleasePages(void* /*base*/, std::size_t /*begin*/, std::size_t /*end*/) {}

@@ -1,0 +1,230 @@
+// Where output goes on Windows: a temporary file beside the target with a
+// delete disposition (the system removes it if the process dies), cleared
+// at commit, then renamed over the target.
+#include <io.h>
+#include <windows.h>
+
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "fileio.h"
+#include "output.h"
+#include "rename.h"
+#include "system.h"
+
+namespace {
+
+std::size_t LastSeparator(const std::wstring& path) { return path.find_last_of(L"\\/"); }
+
+std::wstring DirOf(const std::wstring& path) {
+  const std::size_t slash = LastSeparator(path);
+  return slash == std::wstring::npos ? L"." : path.substr(0, slash);
+}
+
+std::wstring BaseOf(const std::wstring& path) {
+  const std::size_t slash = LastSeparator(path);
+  return slash == std::wstring::npos ? path : path.substr(slash + 1);
+}
+
+// What a path names now: nothing, a file on a disk (links followed), a
+// folder, or something else (NUL, CON, a pipe).
+enum class Found { kNothing, kFile, kFolder, kOther, kError };
+
+struct PathInfo {
+  std::wstring final;  // the file's own path, links followed
+  FileId id;
+  DWORD attributes = 0;
+};
+
+Found Inspect(const std::wstring& path, PathInfo& info) {
+  HANDLE h = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND ? Found::kNothing : Found::kError;
+  }
+  Found found = Found::kOther;
+  BY_HANDLE_FILE_INFORMATION file{};
+  if (GetFileType(h) != FILE_TYPE_DISK) {
+    found = Found::kOther;
+  } else if (GetFileInformationByHandle(h, &file) == 0) {
+    found = Found::kError;
+  } else if ((file.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    found = Found::kFolder;
+  } else {
+    found = Found::kFile;
+    info.attributes = file.dwFileAttributes;
+    info.id = {file.dwVolumeSerialNumber, (std::uint64_t{file.nFileIndexHigh} << 32U) | file.nFileIndexLow};
+    std::vector<wchar_t> name(MAX_PATH);
+    DWORD n = GetFinalPathNameByHandleW(h, name.data(), static_cast<DWORD>(name.size()), FILE_NAME_NORMALIZED);
+    if (n >= name.size()) {
+      name.resize(n + 1);
+      n = GetFinalPathNameByHandleW(h, name.data(), static_cast<DWORD>(name.size()), FILE_NAME_NORMALIZED);
+    }
+    if (n == 0 || n >= name.size()) found = Found::kError;
+    info.final.assign(name.data(), n);
+  }
+  CloseHandle(h);
+  return found;
+}
+
+std::wstring FullPath(const std::wstring& path) {
+  const DWORD n = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+  if (n == 0) return path;
+  std::vector<wchar_t> full(n);
+  const DWORD m = GetFullPathNameW(path.c_str(), n, full.data(), nullptr);
+  return m == 0 || m >= n ? path : std::wstring(full.data(), m);
+}
+
+bool SameFile(const FileId& a, const FileId& b) { return a.inode != 0 && a.device == b.device && a.inode == b.inode; }
+
+bool SetDeleteDisposition(HANDLE h, bool remove) {
+  FILE_DISPOSITION_INFO disposition{};
+  disposition.DeleteFile = remove ? TRUE : FALSE;
+  return SetFileInformationByHandle(h, FileDispositionInfo, &disposition, sizeof disposition) != 0;
+}
+
+bool Retryable(DWORD error) {
+  return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+}
+
+// Renames the file open as h over target, with POSIX semantics: the target
+// goes even while others hold it open.
+bool RenameByHandle(HANDLE h, const std::wstring& target) {
+  const std::size_t bytes = sizeof(FILE_RENAME_INFO) + target.size() * sizeof(wchar_t);
+  std::vector<std::uint8_t> buffer(bytes);
+  auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+  rename->Flags = FILE_RENAME_FLAG_REPLACE_IF_EXISTS | FILE_RENAME_FLAG_POSIX_SEMANTICS;
+  rename->RootDirectory = nullptr;
+  rename->FileNameLength = static_cast<DWORD>(target.size() * sizeof(wchar_t));
+  std::copy(target.begin(), target.end(), rename->FileName);
+  // FileRenameInfoEx, which mingw-w64's headers hide behind a version test
+  // that no version passes.
+  constexpr auto kFileRenameInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(22);
+  return SetFileInformationByHandle(h, kFileRenameInfoEx, rename, static_cast<DWORD>(bytes)) != 0;
+}
+
+}  // namespace
+
+bool RenameOver(UniqueFd& fd, const std::wstring& temp, const std::wstring& target, RenameWay* way) {
+  RenameWay tried;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  auto again = [&deadline](DWORD error) {
+    if (!Retryable(error) || std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    return true;
+  };
+  bool renamed = false;
+  for (;;) {
+    if (RenameByHandle(HandleOf(fd.Get()), target)) {
+      tried.posixSemantics = renamed = true;
+      break;
+    }
+    const DWORD error = GetLastError();
+    if (!again(error)) {
+      tried.posixError = error;
+      break;
+    }
+  }
+  if (way != nullptr) *way = tried;
+  if (renamed) return fd.Close();
+  // Held open for too long; otherwise the rename is not supported here (an
+  // older Windows, another filesystem, Wine): by name.
+  if (Retryable(tried.posixError)) return false;
+  if (!fd.Close()) return false;
+  while (MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == 0) {
+    if (!again(GetLastError())) return false;
+  }
+  return true;
+}
+
+std::unique_ptr<OutputFile> OutputFile::Open(const std::string& path, Access how, const FileId& input,
+                                             bool& terminal) {
+  terminal = false;
+  UniqueFd out;
+  PathInfo info;
+  Found found = Found::kOther;
+  const std::wstring wide = Widen(path);
+  if (path == "-") {
+    HANDLE own = INVALID_HANDLE_VALUE;
+    HANDLE standard = GetStdHandle(STD_OUTPUT_HANDLE);
+    if (standard == nullptr || standard == INVALID_HANDLE_VALUE ||
+        DuplicateHandle(GetCurrentProcess(), standard, GetCurrentProcess(), &own, 0, FALSE, DUPLICATE_SAME_ACCESS) == 0) {
+      return nullptr;
+    }
+    out = AdoptHandle(own);
+  } else {
+    if (wide.empty()) return nullptr;
+    found = Inspect(wide, info);
+    if (found == Found::kFolder || found == Found::kError) return nullptr;
+    if (found == Found::kOther) out = OpenExisting(path, GENERIC_WRITE);
+  }
+
+  // Standard output, NUL, a pipe or a console: written straight through,
+  // in the order the bytes come.
+  if (found == Found::kOther) return ForStream(std::move(out), how, path, terminal);
+
+  // A read-only file is refused, as one this user may not write; and a name
+  // ending in a separator is a folder.
+  const bool exists = found == Found::kFile;
+  if ((exists && (info.attributes & FILE_ATTRIBUTE_READONLY) != 0) || BaseOf(wide).empty()) return nullptr;
+  const std::wstring target = exists ? info.final : FullPath(wide);
+
+  static unsigned counter = 0;
+  const std::wstring prefix = DirOf(target) + L"\\." + BaseOf(target).substr(0, 200) + L"." +
+                              std::to_wstring(GetCurrentProcessId()) + L"-";
+  for (int i = 0; i < 100; ++i) {
+    const std::wstring temp = prefix + std::to_wstring(counter++) + L".tmp";
+    HANDLE h = CreateFileW(temp.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                           nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+      if (GetLastError() == ERROR_FILE_EXISTS) continue;
+      break;
+    }
+    const Kind kind = SetDeleteDisposition(h, true) ? Kind::kUnnamed : Kind::kNamed;
+    UniqueFd fd = AdoptHandle(h);
+    if (!fd) {
+      DeleteFileW(temp.c_str());
+      break;
+    }
+    std::unique_ptr<OutputFile> file(new OutputFile(kind, std::move(fd), Narrow(target)));
+    file->tempName_ = Narrow(temp);
+    return file;
+  }
+
+  // No temporary file can be made in the folder: write the existing file in
+  // place, unless it is the input being read.
+  if (!exists || SameFile(info.id, input)) return nullptr;
+  UniqueFd fd = AdoptHandle(CreateFileW(target.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, TRUNCATE_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!fd) return nullptr;
+  std::unique_ptr<OutputFile> file(new OutputFile(Kind::kInPlace, std::move(fd), path));
+  file->id_ = info.id;
+  return file;
+}
+
+bool OutputFile::ReplaceTarget() {
+  // From here the temporary file outlives the process under its name, until
+  // the rename: the destructor removes it if that fails.
+  if (kind_ == Kind::kUnnamed) {
+    if (!SetDeleteDisposition(HandleOf(fd_.Get()), false)) return false;
+    kind_ = Kind::kNamed;
+  }
+  return RenameOver(fd_, Widen(tempName_), Widen(target_));
+}
+
+void OutputFile::Discard() {
+  // An unnamed file went with its handle.
+  if (kind_ == Kind::kNamed) DeleteFileW(Widen(tempName_).c_str());
+  if (kind_ != Kind::kInPlace) return;
+  // An incomplete file written in place is removed, but only where the path
+  // itself names it: never a link's target.
+  PathInfo info;
+  const std::wstring path = Widen(target_);
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 &&
+      Inspect(path, info) == Found::kFile && SameFile(info.id, id_)) {
+    DeleteFileW(path.c_str());
+  }
+}

@@ -1,0 +1,83 @@
+#!/bin/sh
+# Builds zoltenc.exe and zoltdec.exe for 64-bit and 32-bit Windows with
+# mingw-w64 (build-win64/, build-win32/), with libtiff and GoogleTest built
+# for each from Debian's sources and zlib from libz-mingw-w64-dev, all
+# linked statically; packs each into a ZIP; and runs the tests of the 64-bit
+# build under Wine:
+#   - the unit tables, built for Windows;
+#   - the command-line tests of this machine's build (build/), running the
+#     Windows programs through Wine (the test programs fork, which Windows
+#     programs cannot);
+#   - the byte comparison of the Linux and the Windows programs' outputs.
+# The 32-bit build is built, packed and checked, not run: this kernel runs
+# no 32-bit programs, and Wine's 64-bit loader runs only 64-bit ones.
+#   scripts/test-windows.sh
+set -eu
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix libz-mingw-w64-dev \
+  binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 wine64 mandoc unzip
+# Wine's 64-bit loader by name: plain "wine" picks the 32-bit one once the
+# i386 architecture is added, and fails with "Exec format error".
+wine=/usr/lib/wine/wine64
+# A Wine prefix of the build's own, made on first use (about 15 s); no
+# offer to install Mono or Gecko, no debug lines, and UTF-8 arguments.
+export WINEPREFIX="$PWD/build-win64/wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LC_ALL=C.UTF-8
+
+# libtiff and GoogleTest for one target, once, in build-ARCH/libs/.
+libraries() {
+  arch=$1 mingw=$2
+  libs=$PWD/build-$arch/libs
+  [ ! -f "$libs/inst/lib/libtiff.a" ] || [ ! -f "$libs/inst/lib/libgtest.a" ] || return 0
+  rm -rf "$libs" && mkdir -p "$libs"
+  tiff=$(scripts/debian-source.sh libtiff6 "$libs/tiff")
+  echo "building libtiff $tiff and GoogleTest for $arch"
+  for src in "$libs/tiff" /usr/src/googletest; do
+    build=$libs/build-$(basename "$src")
+    # Codecs: what needs no library, and Deflate with mingw-w64's zlib.
+    # Debian has no mingw-w64 build of libjpeg, JBIG-KIT, LERC, liblzma,
+    # libzstd, libwebp or libdeflate, so those codecs are off.
+    cmake -S "$src" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/cross.cmake" -DZOLT_ARCH="$arch" \
+      -DCMAKE_INSTALL_PREFIX="$libs/inst" -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=OFF \
+      -DZLIB_LIBRARY="/usr/$mingw/lib/libz.a" -DZLIB_INCLUDE_DIR="/usr/$mingw/include" \
+      -Djpeg=OFF -Dold-jpeg=OFF -Djbig=OFF -Dlerc=OFF -Dlzma=OFF -Dzstd=OFF -Dwebp=OFF -Dlibdeflate=OFF \
+      -Dtiff-tools=OFF -Dtiff-tests=OFF -Dtiff-contrib=OFF -Dtiff-docs=OFF -Dcxx=OFF -Dgtest_disable_pthreads=ON \
+      >"$libs/configure.log"
+    cmake --build "$build" -j "$(nproc)" >"$libs/build.log"
+    cmake --install "$build" >/dev/null
+  done
+}
+
+for arch in win64 win32; do
+  case $arch in
+    win64) mingw=x86_64-w64-mingw32 ;;
+    win32) mingw=i686-w64-mingw32 ;;
+  esac
+  libraries $arch $mingw
+  libs=$PWD/build-$arch/libs/inst
+  emulator=""
+  [ $arch = win32 ] || emulator="-DCMAKE_CROSSCOMPILING_EMULATOR=$wine"
+  # shellcheck disable=SC2086
+  BUILD_DIR=build-$arch scripts/build.sh -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/cross.cmake" -DZOLT_ARCH=$arch \
+    -DZOLT_CROSS_PREFIX="$libs" -DZOLT_LIBTIFF_PREFIX="$libs" -DZOLT_TESTS=$([ $arch = win64 ] && echo ON || echo OFF) \
+    $emulator >/dev/null
+  (cd build-$arch && cpack -G ZIP >/dev/null && echo "packed build-$arch/$(ls zolt-*-$arch.zip)")
+done
+# The 32-bit build: built, a PE32 image for i386, Windows' own DLLs only.
+sh tests/install_test.sh dlls build-win32 . i686-w64-mingw32-objdump
+sh tests/install_test.sh zip build-win32 .
+i686-w64-mingw32-objdump -f build-win32/zoltenc.exe | grep 'file format'
+
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
+# The unit tables and what only Windows does, built for Windows.
+ctest --test-dir build-win64 --output-on-failure -j "$(nproc)"
+# The command-line tests of this machine's build, running the Windows programs.
+BUILD_DIR=build scripts/build.sh >/dev/null
+export ZOLT_TEST_WRAPPER=$wine ZOLT_TEST_ZOLTENC="$PWD/build-win64/zoltenc.exe" ZOLT_TEST_ZOLTDEC="$PWD/build-win64/zoltdec.exe"
+ctest --test-dir build --output-on-failure -j "$(nproc)" -R 'Cli' --output-log "$log"
+# Each test skipped there, with its reason.
+filter=$(sed -n 's/^[[:space:]]*[0-9]* - \([^ ]*\).*(Skipped)$/\1/p' "$log" | paste -sd: -)
+[ -z "$filter" ] || build/zolt_tests --gtest_filter="$filter" |
+  sed -n '/^\[ RUN /{s/^.*] //;h;}; /: Skipped$/{n;G;s/^\(.*\)\n\(.*\)$/skipped for Windows: \2: \1/p;}'
+unset ZOLT_TEST_WRAPPER ZOLT_TEST_ZOLTENC ZOLT_TEST_ZOLTDEC
+sh tests/same_bytes.sh build build-win64 "$wine"
