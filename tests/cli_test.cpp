@@ -463,7 +463,8 @@ TEST(CliFaults, EveryTruncatedTiff) {
         EXPECT_EQ(r.status, 1) << name << " cut at " << length << ": " << r.err;
         EXPECT_FALSE(Exists(dir + "/out.zolt")) << name << " cut at " << length;
         const std::string last = r.err.substr(r.err.rfind('\n', r.err.size() - 2) + 1);  // npos + 1 is 0
-        EXPECT_TRUE(last.rfind("Error: ", 0) == 0 || last.rfind("Unsupported file format", 0) == 0) << r.err;
+        EXPECT_TRUE(last.rfind("Error: ", 0) == 0 || last.rfind("Unsupported file format", 0) == 0)
+            << name << " cut at " << length << ": " << r.err;
       }
     }
     EXPECT_GE(converted, 1) << name;  // at least the whole file

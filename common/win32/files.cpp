@@ -55,7 +55,10 @@ void SetErrnoFromLastError() {
   }
 }
 
-HANDLE HandleOf(int fd) { return fd < 0 ? INVALID_HANDLE_VALUE : reinterpret_cast<HANDLE>(_get_osfhandle(fd)); }
+HANDLE HandleOf(int fd) {
+  // The C runtime gives a descriptor's HANDLE as an integer.
+  return fd < 0 ? INVALID_HANDLE_VALUE : reinterpret_cast<HANDLE>(_get_osfhandle(fd));  // NOLINT(performance-no-int-to-ptr)
+}
 
 UniqueFd AdoptHandle(HANDLE h) {
   if (h == INVALID_HANDLE_VALUE || h == nullptr) return UniqueFd();

@@ -24,6 +24,8 @@ void PrepareProcess(int& argc, char**& argv) {
   if (wide == nullptr) return;
   static std::vector<std::string> arguments;
   static std::vector<char*> pointers;
+  arguments.reserve(static_cast<std::size_t>(count));
+  pointers.reserve(static_cast<std::size_t>(count) + 1);
   for (int i = 0; i < count; ++i) arguments.push_back(Narrow(wide[i]));
   LocalFree(static_cast<HLOCAL>(wide));
   for (std::string& argument : arguments) pointers.push_back(argument.data());
