@@ -201,6 +201,9 @@ const CliCase kCases[] = {
     // 32-bit systems need 64-bit offsets to read it.
     {"EncDirectoryPastTwoGiB", kEnc, [](auto& in) { Tiff(in, [](TiffSpec&) {}); MoveDirectory(in, 3U << 30U); }, "$OUT", 0,
      "", Output::kWritten},
+    // A BigTIFF whose directory lies past 4 GiB: 64-bit offsets everywhere.
+    {"EncBigTiffDirectoryPastFourGiB", kEnc, [](auto& in) { Tiff(in, [](TiffSpec& s) { s.mode = "w8l"; }); MoveDirectory(in, 5ULL << 30U); },
+     "$OUT", 0, "", Output::kWritten},
     {"EncReplacesExisting", kEnc, [](auto& in) { Tiff(in, [](TiffSpec&) {}); }, "$OUT", 0, "", Output::kWritten, true},
     {"EncMissingInput", kEnc, nullptr, "$OUT", 1, "Error: Can't open TIFF File\n", Output::kAbsent},
     {"EncNotATiff", kEnc, [](auto& in) { WriteFileBytes(in, Zolt(2, 2)); }, "$OUT", 1, "Error: Can't open TIFF File\n", Output::kKept, true},

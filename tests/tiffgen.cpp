@@ -213,16 +213,28 @@ void WriteZeroTiff(const std::string& path, std::uint32_t side, std::uint16_t sa
   TIFFClose(tif);
 }
 
-void MoveDirectory(const std::string& path, std::uint32_t offset) {
+void MoveDirectory(const std::string& path, std::uint64_t offset) {
   std::vector<std::uint8_t> b = ReadFileBytes(path);
-  Check(b.size() > 8 && b[0] == 'I' && b[2] == 42 && b[3] == 0, "classic little-endian TIFF");
-  const std::size_t ifd = b[4] | b[5] << 8U | b[6] << 16U | static_cast<std::size_t>(b[7]) << 24U;
-  const std::size_t size = 2 + 12 * static_cast<std::size_t>(b.at(ifd) | b.at(ifd + 1) << 8U) + 4;
-  Check(ifd + size <= b.size() && offset > b.size(), "directory inside the file, new place after it");
+  const bool big = b.size() > 16 && b[2] == 43;
+  Check(b.size() > 8 && b[0] == 'I' && (b[2] == 42 || big) && b[3] == 0, "little-endian TIFF or BigTIFF");
+  // Where the header keeps the directory's offset; the sizes of an offset,
+  // of the directory's entry count and of an entry.
+  const std::size_t at = big ? 8 : 4;
+  const std::size_t word = big ? 8 : 4;
+  const std::size_t countBytes = big ? 8 : 2;
+  const std::size_t entryBytes = big ? 20 : 12;
+  auto read = [&b](std::size_t from, std::size_t bytes) {
+    std::uint64_t v = 0;
+    for (std::size_t i = bytes; i-- > 0;) v = v << 8U | b.at(from + i);
+    return static_cast<std::size_t>(v);
+  };
+  const std::size_t ifd = read(at, word);
+  const std::size_t size = countBytes + entryBytes * read(ifd, countBytes) + word;
+  Check(ifd + size <= b.size() && offset > b.size() && (big || offset <= UINT32_MAX), "directory inside the file, new place after it");
   std::vector<std::uint8_t> dir(b.begin() + static_cast<std::ptrdiff_t>(ifd),
                                 b.begin() + static_cast<std::ptrdiff_t>(ifd + size));
-  std::fill(dir.end() - 4, dir.end(), 0);  // no next directory
-  for (int i = 0; i < 4; ++i) b[4 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(offset >> (8 * i));
+  std::fill(dir.end() - static_cast<std::ptrdiff_t>(word), dir.end(), 0);  // no next directory
+  for (std::size_t i = 0; i < word; ++i) b[at + i] = static_cast<std::uint8_t>(offset >> (8 * i));
   WriteFileBytes(path, b);
   std::fstream out(path, std::ios::binary | std::ios::in | std::ios::out);
   out.seekp(static_cast<std::streamoff>(offset));

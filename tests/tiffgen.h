@@ -48,9 +48,10 @@ void CorruptStrip(const std::string& path, std::uint32_t strip = 0);
 // 32-bit value, whatever libtiff would allow a writer to store.
 void PatchTag(const std::string& path, std::uint16_t tag, std::uint32_t value);
 
-// Moves the first directory of a classic little-endian TIFF to offset (past
-// 2 GiB, say), leaving a hole before it: a large file that takes no space.
-void MoveDirectory(const std::string& path, std::uint32_t offset);
+// Moves the first directory of a little-endian TIFF or BigTIFF to offset
+// (past 2 GiB, or for a BigTIFF past 4 GiB), leaving a hole before it: a
+// large file that takes no space.
+void MoveDirectory(const std::string& path, std::uint64_t offset);
 
 // A large 8-bit grey image of zeros, quick to make: every strip (or tile)
 // is the same PackBits data written raw. rowsPerStrip 0 gives tiles of tile
