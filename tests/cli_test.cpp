@@ -434,7 +434,7 @@ TEST(CliFaults, EveryTruncatedZolt) {
     const RunResult r = RunProgram(kDec, {dir + "/in.zolt", dir + "/out.tif"});
     const bool whole = length == zolt.size();
     EXPECT_EQ(r.status, whole ? 0 : 1) << length;
-    EXPECT_EQ(r.err, whole ? "" : "Error: ZOLT file is truncated\n") << length;
+    EXPECT_EQ(r.err, whole ? "" : "Error: ZOLT file is truncated\n") << length << " status " << r.status << " out [" << r.out << "]";
     EXPECT_EQ(Exists(dir + "/out.tif"), whole) << length;
     unlink((dir + "/out.tif").c_str());
   }
