@@ -10,12 +10,8 @@
 
 UniqueFd OpenSeekableInput(const char* path) {
   if (std::strcmp(path, "-") != 0) return OpenExisting(path, GENERIC_READ);
-  HANDLE own = INVALID_HANDLE_VALUE;
   std::uint64_t size = 0;
-  if (RegularFileSize(0, size) && DuplicateHandle(GetCurrentProcess(), GetStdHandle(STD_INPUT_HANDLE),
-                                                  GetCurrentProcess(), &own, 0, FALSE, DUPLICATE_SAME_ACCESS) != 0) {
-    return AdoptHandle(own);
-  }
+  if (RegularFileSize(0, size)) return UniqueFd(_dup(0));
   UniqueFd spool = MakeSpoolFile();
   if (!spool || !CopyStream(0, spool.Get())) return UniqueFd();
   return spool;

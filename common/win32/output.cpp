@@ -47,7 +47,7 @@ Found Inspect(const std::wstring& path, PathInfo& info) {
   Found found = Found::kOther;
   BY_HANDLE_FILE_INFORMATION file{};
   if (GetFileType(h) != FILE_TYPE_DISK) {
-    found = Found::kOther;
+    // NUL, CON, a pipe
   } else if (GetFileInformationByHandle(h, &file) == 0) {
     found = Found::kError;
   } else if ((file.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
@@ -115,10 +115,9 @@ bool RenameOver(UniqueFd& fd, const std::wstring& temp, const std::wstring& targ
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     return true;
   };
-  bool renamed = false;
   for (;;) {
     if (RenameByHandle(HandleOf(fd.Get()), target)) {
-      tried.posixSemantics = renamed = true;
+      tried.posixSemantics = true;
       break;
     }
     const DWORD error = GetLastError();
@@ -128,7 +127,7 @@ bool RenameOver(UniqueFd& fd, const std::wstring& temp, const std::wstring& targ
     }
   }
   if (way != nullptr) *way = tried;
-  if (renamed) return fd.Close();
+  if (tried.posixSemantics) return fd.Close();
   // Held open for too long; otherwise the rename is not supported here (an
   // older Windows, another filesystem, Wine): by name.
   if (Retryable(tried.posixError)) return false;
@@ -147,13 +146,7 @@ std::unique_ptr<OutputFile> OutputFile::Open(const std::string& path, Access how
   Found found = Found::kOther;
   const std::wstring wide = Widen(path);
   if (path == "-") {
-    HANDLE own = INVALID_HANDLE_VALUE;
-    HANDLE standard = GetStdHandle(STD_OUTPUT_HANDLE);
-    if (standard == nullptr || standard == INVALID_HANDLE_VALUE ||
-        DuplicateHandle(GetCurrentProcess(), standard, GetCurrentProcess(), &own, 0, FALSE, DUPLICATE_SAME_ACCESS) == 0) {
-      return nullptr;
-    }
-    out = AdoptHandle(own);
+    out = UniqueFd(_dup(1));
   } else {
     if (wide.empty()) return nullptr;
     found = Inspect(wide, info);
