@@ -1,14 +1,14 @@
 #!/usr/bin/python3
 """Turns bench/run.sh's raw results into Markdown tables and scaling.tsv.
 
-Usage: report.py results.tsv cpu.tsv memory.tsv SIDE [threads-INPUT.tsv ...]
+Usage: report.py results.tsv cpu.tsv memory.tsv sync.tsv SIDE [threads-INPUT.tsv ...]
 (Markdown on stdout)
 """
 import sys
 from collections import defaultdict
 
-results, cpu_file, memory_file, side = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4])
-thread_files = sys.argv[5:]
+results, cpu_file, memory_file, sync_file, side = sys.argv[1:5] + [int(sys.argv[5])]
+thread_files = sys.argv[6:]
 
 rows = defaultdict(list)
 with open(results) as f:
@@ -60,6 +60,20 @@ print("|---|---:|---:|---:|---:|")
 for name, floor in (("zoltenc", "dd (TIFF)"), ("dd (TIFF)", "dd (TIFF)"), ("zoltdec", "dd (ZOLT)"), ("dd (ZOLT)", "dd (ZOLT)")):
     c, w = cpu[name]
     print(f"| {name} | {c:.4f} | {c / cpu[floor][0]:.2f} | {w:.4f} | {w / cpu[floor][1]:.2f} |")
+print()
+
+with open(sync_file) as f:
+    synced = {name: (float(c), float(w)) for name, c, w in (line.rstrip("\n").split("\t") for line in f)}
+files = int(synced.pop("files")[0])
+print("### The cost of syncing the output (fastest of the alternating runs)\n")
+print("eatmydata turns every sync off. Wall time is what the sync costs; CPU is user + system.\n")
+print("| conversion | wall (s) | wall, eatmydata (s) | sync per file (ms) | CPU (s) | CPU, eatmydata (s) |")
+print("|---|---:|---:|---:|---:|---:|")
+for name, title, count in (("new names", f"{files} small files to new names", files),
+                           ("replacing", f"{files} small files over existing outputs", files),
+                           ("zoltenc", f"zoltenc, {side} x {side}", 1), ("zoltdec", f"zoltdec, {side} x {side}", 1)):
+    (c, w), (ce, we) = synced[name], synced[name + ", eatmydata"]
+    print(f"| {title} | {w:.4f} | {we:.4f} | {(w - we) / count * 1000:.2f} | {c:.4f} | {ce:.4f} |")
 print()
 
 memory = defaultdict(dict)  # pixels per side -> (layout, tool) -> MiB

@@ -11,13 +11,13 @@ root=$PWD
 quick=0
 [ "${1:-}" = "--quick" ] && quick=1
 
-scripts/install-deps.sh hyperfine imagemagick graphicsmagick libvips-tools netpbm libtiff-tools gnuplot-nox time
+scripts/install-deps.sh hyperfine imagemagick graphicsmagick libvips-tools netpbm libtiff-tools gnuplot-nox time eatmydata
 scripts/build.sh >/dev/null
 bin=$root/build
 out=${BENCH_DIR:-$root/build/bench}
 mkdir -p "$out"
 cd "$out"
-rm -f results.tsv scaling.tsv cpu.tsv memory.tsv threads-*.tsv
+rm -f results.tsv scaling.tsv cpu.tsv memory.tsv sync.tsv threads-*.tsv
 
 if [ $quick = 1 ]; then
   side=512 runs=2 rounds=3 sizes="256 512"
@@ -90,6 +90,26 @@ echo "CPU time against dd: fastest of $rounds alternating runs"
   zoltdec "$bin/zoltdec in.zolt out.tif" \
   "dd (ZOLT)" "dd if=in.zolt of=out.dd bs=4M status=none" >cpu.tsv
 
+# What syncing each output before it takes its target's place costs: the
+# same conversions with every sync turned off by eatmydata, alternating.
+files=500
+[ $quick = 1 ] && files=20
+mkdir -p small
+for i in $(seq -w "$files"); do "$bin/zolt_makeimage" 256 256 "small/$i.tif" none; done
+loop="for f in small/*.tif; do $bin/zoltenc \"\$f\" \"\${f%.tif}.zolt\"; done"
+echo "sync cost: $files small files and the $side x $side image, fastest of $rounds alternating runs"
+printf 'files\t%s\t0\n' "$files" >sync.tsv
+/usr/bin/python3 "$root/bench/cputime.py" "$rounds" \
+  "new names" "sh -c 'rm -f small/*.zolt; $loop'" \
+  "new names, eatmydata" "eatmydata sh -c 'rm -f small/*.zolt; $loop'" \
+  replacing "sh -c '$loop'" \
+  "replacing, eatmydata" "eatmydata sh -c '$loop'" \
+  zoltenc "$bin/zoltenc in-none.tif out.zolt" \
+  "zoltenc, eatmydata" "eatmydata $bin/zoltenc in-none.tif out.zolt" \
+  zoltdec "$bin/zoltdec in.zolt out.tif" \
+  "zoltdec, eatmydata" "eatmydata $bin/zoltdec in.zolt out.tif" >>sync.tsv
+rm -rf small
+
 # Peak resident KiB of one run of a command, appended to memory.tsv as:
 # layout, pixels per side, tool, peak KiB.
 peak() {
@@ -119,7 +139,7 @@ for n in $sizes; do
   rm -f scale.zolt
 done
 
-/usr/bin/python3 "$root/bench/report.py" results.tsv cpu.tsv memory.tsv "$side" threads-*.tsv >report.md
+/usr/bin/python3 "$root/bench/report.py" results.tsv cpu.tsv memory.tsv sync.tsv "$side" threads-*.tsv >report.md
 gnuplot "$root/bench/scaling.gp"
 rm -f out* in* pixels.gray
 cat report.md

@@ -34,6 +34,11 @@ bool CopyStream(int from, int to, bool fromStart = false);
 // must be seekable but has nowhere else to go: in the user's temporary folder.
 UniqueFd MakeSpoolFile();
 
+// Makes fd's content durable: on the disk, not only in the system's cache,
+// so that it survives a power loss. True where fd is no file to sync (a
+// pipe, a terminal). False on an error.
+bool SyncFile(int fd);
+
 // Whether fd is a terminal (a console), which takes no binary data.
 bool IsTerminal(int fd);
 

@@ -27,20 +27,23 @@ bool OutputFile::WriteAt(std::uint64_t offset, const void* data, std::size_t siz
 }
 
 bool OutputFile::Commit() {
+  // Whatever takes the content's place is on the disk first: a power loss
+  // then leaves the old content or the new, never an empty or partial file.
+  // (The spool file is scratch; what it is copied to is synced instead.)
   switch (kind_) {
     case Kind::kStream:
     case Kind::kInPlace:
-      committed_ = fd_.Close();
+      committed_ = SyncFile(fd_.Get()) && fd_.Close();
       break;
     case Kind::kSpool: {
-      const bool copied = CopyStream(fd_.Get(), streamFd_.Get(), true);
+      const bool copied = CopyStream(fd_.Get(), streamFd_.Get(), true) && SyncFile(streamFd_.Get());
       committed_ = streamFd_.Close() && copied;
       fd_.Close();
       break;
     }
     case Kind::kUnnamed:
     case Kind::kNamed:
-      committed_ = ReplaceTarget();
+      committed_ = SyncFile(fd_.Get()) && ReplaceTarget();
       break;
   }
   return committed_;

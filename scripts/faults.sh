@@ -58,6 +58,7 @@ errnos() {
   case $1 in
     read | pread64 | readv | preadv | lseek) echo EIO ;;
     write | pwrite64 | writev | pwritev | ftruncate | fallocate) echo EIO ENOSPC EDQUOT ;;
+    fsync | fdatasync) echo EIO ENOSPC ;;
     open | openat | access | faccessat | faccessat2) echo EACCES ;;
     mmap | mremap | brk | munmap | madvise | mprotect) echo ENOMEM ;;
     linkat | link | rename | renameat | renameat2) echo EXDEV EIO ;;
@@ -128,7 +129,9 @@ check() {
     echo "status 0 with output other than a clean run's ($(wc -c <"$received") bytes)"
     return
   fi
-  if [ "$status" -eq 1 ]; then
+  # A failed sync of the folder comes after the rename: the new file is in
+  # place, though its name may not survive a power loss.
+  if [ "$status" -eq 1 ] && ! { [ "$failing" = fsync ] && cmp -s "$want" "$run/dir/out"; }; then
     case $output in
       old) [ "$(cat "$run/dir/out")" = "$old" ] || { echo "status 1, the old output is gone"; return; } ;;
       new) [ ! -e "$run/dir/out" ] || { echo "status 1, an output was left"; return; } ;;
@@ -145,7 +148,7 @@ sampled() {
 }
 
 summary=$work/summary.md
-faults=0
+faults=0 failing=
 printf '| case | pass | system calls from main | allocations from main | points tried | passed | excluded |\n|---|---|---|---|---|---|---|\n' >"$summary"
 
 # Runs the case once more with the words given, checks it, and counts.
@@ -214,12 +217,14 @@ for c in "${cases[@]}"; do
       [ "$whose" = program ] || { runtime=$((runtime + 1)); continue; }
       for errno in $(errnos "$name"); do
         sampled "$index" "$c $pass $name $ordinal $errno" || continue
+        failing=$name
         point "$name call $ordinal fails with $errno" \
           strace -f -qq -o /dev/null -e trace="$name" -e inject="$name:error=$errno:when=$ordinal"
       done
     done <"$work/calls"
     [ "$pass" != sanitizers ] ||
       vars+=(ASAN_OPTIONS=exitcode=86:detect_leaks=1:verify_asan_link_order=0 LSAN_OPTIONS=suppressions=$work/lsan.supp)
+    failing=
     for ((n = 1; n <= allocs; n++)); do
       sampled "$index" "$c $pass alloc $n" || continue
       point "allocation $n fails" LD_PRELOAD="$work/failalloc.so" FAIL_ALLOC_AT=$n

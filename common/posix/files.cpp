@@ -74,6 +74,19 @@ bool RegularFileSize(int fd, std::uint64_t& size) {
   return true;
 }
 
+bool SyncFile(int fd) {
+  // A pipe, a terminal or a device holds nothing to make durable.
+  struct stat st {};
+  if (fstat(fd, &st) != 0) return false;
+  if (!S_ISREG(st.st_mode)) return true;
+  int result = 0;
+  do {
+    result = fdatasync(fd);
+  } while (result != 0 && errno == EINTR);
+  // EINVAL: a file system that keeps nothing to sync.
+  return result == 0 || errno == EINVAL;
+}
+
 bool IsTerminal(int fd) { return isatty(fd) != 0; }
 
 bool IdentifyFile(int fd, FileId& id) {

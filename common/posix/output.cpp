@@ -1,13 +1,18 @@
 // Where output goes on a POSIX system: an unnamed file (O_TMPFILE) linked
-// into place, or a named temporary file, renamed over the target.
+// into place, or a named temporary file, renamed over the target; the
+// folder is synced after.
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "fileio.h"
@@ -43,19 +48,70 @@ std::string ResolveLinks(const std::string& path) {
   return target;  // a loop: opening it fails with ELOOP
 }
 
+// The start of the hidden names of target's temporary files made by this
+// host: ".NAME.HOST.", then "PID-N.tmp". The host keeps the names of hosts
+// that share a folder apart.
+std::string TempPrefix(const std::string& target) {
+  char name[256] = {};
+  const std::string host = gethostname(name, sizeof name - 1) == 0 && name[0] != '\0' ? name : "localhost";
+  return "." + BaseOf(target).substr(0, 120) + "." + host.substr(0, 64) + ".";
+}
+
 // Gives a file beside target a hidden name of its own: create makes the file
 // under a proposed name (O_EXCL or linkat), and a name already taken is
 // replaced by another. Returns the name, or "" when create fails otherwise.
 template <typename Create>
 std::string TakeTempName(const std::string& target, Create create) {
   static unsigned counter = 0;
-  const std::string prefix = DirOf(target) + "/." + BaseOf(target).substr(0, 200) + "." + std::to_string(getpid()) + "-";
+  const std::string prefix = DirOf(target) + "/" + TempPrefix(target) + std::to_string(getpid()) + "-";
   for (int i = 0; i < 100; ++i) {
     std::string name = prefix + std::to_string(counter++) + ".tmp";
     if (create(name)) return name;
     if (errno != EEXIST) break;
   }
   return {};
+}
+
+// The number the digits at p spell (at most nine), p moved past them; -1
+// where there are none, or more.
+long ReadNumber(const char*& p) {
+  const char* start = p;
+  long n = 0;
+  while (std::isdigit(static_cast<unsigned char>(*p)) != 0 && p - start < 9) n = n * 10 + (*p++ - '0');
+  return p == start || std::isdigit(static_cast<unsigned char>(*p)) != 0 ? -1 : n;
+}
+
+// A run killed before its commit leaves its named temporary file behind.
+// The next run for the same target on the same host removes those whose
+// process is gone. (Called only where the folder takes no unnamed file: a
+// folder listing per run is the cost.)
+void RemoveStaleTemps(const std::string& target) {
+  const std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(DirOf(target).c_str()), closedir);
+  if (!dir) return;
+  const std::string prefix = TempPrefix(target);
+  while (const dirent* entry = readdir(dir.get())) {
+    const std::string name = entry->d_name;
+    if (name.compare(0, prefix.size(), prefix) != 0) continue;
+    // PID-N.tmp, the PID of a process that is gone
+    const char* rest = name.c_str() + prefix.size();
+    const long pid = ReadNumber(rest);
+    if (pid <= 0 || *rest++ != '-' || ReadNumber(rest) < 0 || std::strcmp(rest, ".tmp") != 0) continue;
+    if (pid == getpid() || kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
+    unlinkat(dirfd(dir.get()), name.c_str(), 0);
+  }
+}
+
+// Makes the folder's entries durable, so that a name just linked or renamed
+// in it survives a power loss. A folder this user may write but not list
+// cannot be opened to be synced: its file goes unsynced.
+bool SyncFolder(const std::string& path) {
+  const UniqueFd dir(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!dir) return true;
+  int result = 0;
+  do {
+    result = fsync(dir.Get());
+  } while (result != 0 && errno == EINTR);
+  return result == 0 || errno == EINVAL;
 }
 
 bool IsSameFile(const struct stat& st, const FileId& id) {
@@ -96,6 +152,7 @@ std::unique_ptr<OutputFile> OutputFile::Open(const std::string& path, Access how
   if (fd && access("/proc/self/fd", X_OK) == 0) {
     file.reset(new OutputFile(Kind::kUnnamed, std::move(fd), target));
   } else {
+    RemoveStaleTemps(target);
     std::string name = TakeTempName(target, [&fd](const std::string& candidate) {
       fd = UniqueFd(open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
       return static_cast<bool>(fd);
@@ -136,7 +193,10 @@ bool OutputFile::ReplaceTarget() {
     if (tempName_.empty()) return false;
     kind_ = Kind::kNamed;
   }
-  return fd_.Close() && rename(tempName_.c_str(), target_.c_str()) == 0;
+  // The content was synced before this; the new name is synced after, with
+  // nothing left to allocate once the target is replaced.
+  const std::string folder = DirOf(target_);
+  return fd_.Close() && rename(tempName_.c_str(), target_.c_str()) == 0 && SyncFolder(folder);
 }
 
 void OutputFile::Discard() {

@@ -168,6 +168,12 @@ bool RegularFileSize(int fd, std::uint64_t& size) {
   return true;
 }
 
+bool SyncFile(int fd) {
+  // NUL, a console or a pipe holds nothing to make durable.
+  const HANDLE h = HandleOf(fd);
+  return GetFileType(h) != FILE_TYPE_DISK || FlushFileBuffers(h) != 0;
+}
+
 bool IsTerminal(int fd) {
   DWORD mode = 0;
   return GetConsoleMode(HandleOf(fd), &mode) != 0;  // unlike _isatty, false for NUL
