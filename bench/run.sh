@@ -82,32 +82,34 @@ for c in lzw deflate tiles; do
     "zoltenc, default" "$bin/zoltenc in-$c.tif out.zolt" >"threads-$c.tsv"
 done
 # Uncompressed input is read on one thread: the CPU-time comparison below
-# is its row.
+# is its row. The programs sync their output, so their floor is dd with
+# conv=fdatasync; with the syncs turned off by eatmydata, plain dd.
 echo "CPU time against dd: fastest of $rounds alternating runs"
 /usr/bin/python3 "$root/bench/cputime.py" "$rounds" \
   zoltenc "$bin/zoltenc in-none.tif out.zolt" \
-  "dd (TIFF)" "dd if=in-none.tif of=out.dd bs=4M status=none" \
+  "dd conv=fdatasync (TIFF)" "dd if=in-none.tif of=out.dd bs=4M conv=fdatasync status=none" \
   zoltdec "$bin/zoltdec in.zolt out.tif" \
+  "dd conv=fdatasync (ZOLT)" "dd if=in.zolt of=out.dd bs=4M conv=fdatasync status=none" \
+  "zoltenc, eatmydata" "eatmydata $bin/zoltenc in-none.tif out.zolt" \
+  "dd (TIFF)" "dd if=in-none.tif of=out.dd bs=4M status=none" \
+  "zoltdec, eatmydata" "eatmydata $bin/zoltdec in.zolt out.tif" \
   "dd (ZOLT)" "dd if=in.zolt of=out.dd bs=4M status=none" >cpu.tsv
 
 # What syncing each output before it takes its target's place costs: the
-# same conversions with every sync turned off by eatmydata, alternating.
+# same conversions with every sync turned off by eatmydata, alternating (the
+# large image's pair is in cpu.tsv).
 files=500
 [ $quick = 1 ] && files=20
 mkdir -p small
 for i in $(seq -w "$files"); do "$bin/zolt_makeimage" 256 256 "small/$i.tif" none; done
 loop="for f in small/*.tif; do $bin/zoltenc \"\$f\" \"\${f%.tif}.zolt\"; done"
-echo "sync cost: $files small files and the $side x $side image, fastest of $rounds alternating runs"
+echo "sync cost: $files small files, fastest of $rounds alternating runs"
 printf 'files\t%s\t0\n' "$files" >sync.tsv
 /usr/bin/python3 "$root/bench/cputime.py" "$rounds" \
   "new names" "sh -c 'rm -f small/*.zolt; $loop'" \
   "new names, eatmydata" "eatmydata sh -c 'rm -f small/*.zolt; $loop'" \
   replacing "sh -c '$loop'" \
-  "replacing, eatmydata" "eatmydata sh -c '$loop'" \
-  zoltenc "$bin/zoltenc in-none.tif out.zolt" \
-  "zoltenc, eatmydata" "eatmydata $bin/zoltenc in-none.tif out.zolt" \
-  zoltdec "$bin/zoltdec in.zolt out.tif" \
-  "zoltdec, eatmydata" "eatmydata $bin/zoltdec in.zolt out.tif" >>sync.tsv
+  "replacing, eatmydata" "eatmydata sh -c '$loop'" >>sync.tsv
 rm -rf small
 
 # Peak resident KiB of one run of a command, appended to memory.tsv as:

@@ -30,6 +30,16 @@ inline TiffBuffer AllocTiffBuffer(std::size_t size) {
   return TiffBuffer(static_cast<std::uint8_t*>(_TIFFmalloc(static_cast<tmsize_t>(size))));
 }
 
+// The kernel copies between a file's pages and our memory at full speed only
+// where both sides stand at the same offset within a cache line. A buffer
+// that takes bytes read from, or written to, a file has kCopyAlignment bytes
+// of slack, and the bytes for file offset offset start at AlignedFor(buffer,
+// offset), which lies at most kCopyAlignment - 1 bytes into it.
+constexpr std::size_t kCopyAlignment = 64;
+inline std::uint8_t* AlignedFor(std::uint8_t* buffer, std::uint64_t offset) {
+  return buffer + (offset - reinterpret_cast<std::uintptr_t>(buffer)) % kCopyAlignment;
+}
+
 // A file descriptor, closed when its owner goes. Close() is for the one close
 // whose result matters.
 class UniqueFd {

@@ -26,6 +26,9 @@ int Convert(int argc, char** argv) {
     std::fprintf(stderr, "Error: Can't open ZOLT File\n");
     return 1;
   }
+  // Unbuffered: each run of rows is read straight into its place in the
+  // strip buffer, with no stdio buffer between, nor its refills between them.
+  std::setvbuf(in.get(), nullptr, _IONBF, 0);
   ZoltHeader header{};
   if (!ReadZoltHeader(in.get(), header)) return 1;
 

@@ -35,16 +35,22 @@ int WriteData(TIFF* tif, const ZoltHeader& header, std::FILE* in) {
     return WriteFailed();
   }
   // One strip buffer, reused: a short last strip's rows replace only the
-  // start of it, and the rest still holds the strip before.
-  const TiffBuffer strip = AllocTiffBuffer(static_cast<std::size_t>(stripSize));
-  if (!strip) {
+  // start of it, and the rest still holds the strip before. Every strip
+  // starts at offset kZoltHeaderSize plus a multiple of 64 both in the ZOLT
+  // file and in the TIFF (after its 8-byte header), so one place in the
+  // buffer lines up with both files.
+  const TiffBuffer buffer = AllocTiffBuffer(static_cast<std::size_t>(stripSize) + kCopyAlignment);
+  if (!buffer) {
     std::fprintf(stderr, "Error: can't allocate temporary buffer\n");
     return 0;
   }
+  std::uint8_t* strip = AlignedFor(buffer.get(), kZoltHeaderSize);
   for (std::uint32_t s = 0; s < strips; ++s) {
     const std::uint32_t rows = s + 1 < strips ? kRowsPerStrip : height - s * kRowsPerStrip;
-    if (!ReadZoltPixels(in, strip.get(), std::size_t{width} * rows)) return 0;
-    if (TIFFWriteEncodedStrip(tif, s, strip.get(), stripSize) != stripSize) return WriteFailed();
+    if (!ReadZoltPixels(in, strip, std::size_t{width} * rows)) return 0;
+    // Uncompressed, the strip's bytes are the file's: written from here, not
+    // copied into libtiff's own buffer first.
+    if (TIFFWriteRawStrip(tif, s, strip, stripSize) != stripSize) return WriteFailed();
   }
 
   ZoltPalette palette{};

@@ -22,6 +22,7 @@ class OutputSink : public PixelSink {
   bool Put(std::uint64_t first, const std::uint8_t* pixels, std::size_t count) override {
     return out_.WriteAt(kZoltHeaderSize + first, pixels, count);
   }
+  std::uint64_t Origin() const override { return kZoltHeaderSize; }
 
  private:
   OutputFile& out_;

@@ -51,7 +51,7 @@ class Band {
  public:
   Band(PixelSink& sink, std::uint32_t width, std::uint32_t capacityRows)
       : sink_(sink), width_(width), capacity_(capacityRows),
-        buffer_(AllocTiffBuffer(std::size_t{width} * capacityRows)) {}
+        buffer_(AllocTiffBuffer(std::size_t{width} * capacityRows + kCopyAlignment)) {}
 
   bool Allocated() const { return buffer_ != nullptr; }
   bool SinkFailed() const { return sinkFailed_; }
@@ -62,14 +62,19 @@ class Band {
   // the sink failed.
   std::uint8_t* Rows(std::uint32_t row, std::uint32_t count) {
     if (rows_ > 0 && (row != first_ + rows_ || rows_ + count > capacity_) && !Flush()) return nullptr;
-    if (rows_ == 0) first_ = row;
-    std::uint8_t* start = buffer_.get() + std::size_t{width_} * rows_;
+    if (rows_ == 0) {
+      // Lined up with where the band goes in the output, and with where an
+      // uncompressed strip of a file written in the same order comes from.
+      first_ = row;
+      start_ = AlignedFor(buffer_.get(), sink_.Origin() + std::uint64_t{row} * width_);
+    }
+    std::uint8_t* start = start_ + std::size_t{width_} * rows_;
     rows_ += count;
     return start;
   }
 
   bool Flush() {
-    if (rows_ > 0 && !sink_.Put(std::uint64_t{first_} * width_, buffer_.get(), std::size_t{width_} * rows_)) {
+    if (rows_ > 0 && !sink_.Put(std::uint64_t{first_} * width_, start_, std::size_t{width_} * rows_)) {
       sinkFailed_ = true;
       return false;
     }
@@ -82,6 +87,7 @@ class Band {
   std::uint32_t width_;
   std::uint32_t capacity_;
   TiffBuffer buffer_;
+  std::uint8_t* start_ = nullptr;  // where the band's first row is
   std::uint32_t first_ = 0;
   std::uint32_t rows_ = 0;
   bool sinkFailed_ = false;

@@ -24,6 +24,9 @@ class PixelSink {
   // False stops the conversion. With more than one thread, Put is called
   // from all of them at once, with runs in any order.
   virtual bool Put(std::uint64_t first, const std::uint8_t* pixels, std::size_t count) = 0;
+  // Where pixel 0 lands in the file the sink writes: each band is placed in
+  // memory at the same offset modulo kCopyAlignment as its file offset.
+  virtual std::uint64_t Origin() const { return 0; }
 };
 
 enum class ReadResult { kOk, kDataError, kSinkError };
