@@ -1,24 +1,80 @@
 #include "cli.h"
 
+#include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <new>
+#include <system_error>
 
 #include "process.h"
 
+namespace {
+const char* program = "zolt";
+}  // namespace
+
 int HandleArguments(int argc, char** argv, const char* name, const char* usage, const char* help) {
+  program = name;
   if (argc == 3) return -1;
-  const char* program = argc > 0 ? argv[0] : name;
+  const char* asRun = argc > 0 ? argv[0] : name;
   if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
     std::printf("%s %s\n", name, ZOLT_VERSION);
     return 0;
   }
-  std::printf(usage, program);
-  if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+  std::printf(usage, asRun);
+  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
     std::fputs(help, stdout);
+    std::printf("See %s.\n", ManualPage(name).c_str());
     return 0;
   }
   return 5;
+}
+
+const char* DisplayName(const char* path, bool output) {
+  if (std::strcmp(path, "-") != 0) return path;
+  return output ? "standard output" : "standard input";
+}
+
+void Detail(const char* file, const std::string& what) {
+  // One write, so that the line stays whole.
+  const std::string line = std::string(program) + ": " + file + ": " + what + "\n";
+  std::fputs(line.c_str(), stderr);
+}
+
+namespace {
+// Whether path, or with parent its folder, is a folder.
+bool IsFolder(const char* path, bool parent) {
+  namespace fs = std::filesystem;
+  std::error_code ignored;
+  try {
+    fs::path name = fs::u8path(path);
+    if (parent) name = name.has_parent_path() ? name.parent_path() : fs::path(".");
+    return fs::is_directory(name, ignored);
+  } catch (const std::exception&) {  // a name that is no path here
+    return false;
+  }
+}
+}  // namespace
+
+bool IsFolder(const char* path) { return IsFolder(path, false); }
+
+std::string OpenFailure(int error, const char* path, bool output) {
+  if (IsFolder(path, false)) return "a folder";
+  const bool folderMissing = !IsFolder(path, true);
+  switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+      return output || folderMissing ? "no such folder" : "no such file";
+    case EACCES:
+    case EPERM:
+      return "permission denied";
+    default: {
+      std::string words = std::strerror(error);
+      if (!words.empty()) words[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(words[0])));
+      return words;
+    }
+  }
 }
 
 int RunConversion(int (*convert)(int, char**), int argc, char** argv) {

@@ -3,9 +3,12 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
+#include <exception>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <new>
+#include <string>
 
 namespace {
 
@@ -96,20 +99,30 @@ void ReleaseMappedPages(TIFF* tif, std::uint64_t offset, std::uint64_t length) {
 namespace {
 
 // libtiff's default handlers print a line in three writes; this prints it in one.
-int PrintMessage(const char* module, const char* warning, const char* fmt, va_list ap) {
-  char text[1024];
-  std::vsnprintf(text, sizeof text, fmt, ap);
+int PrintMessage(const char* module, const char* warning, const char* text) {
   std::fprintf(stderr, "%s%s%s%s.\n", module != nullptr ? module : "", module != nullptr ? ": " : "", warning, text);
   return 1;  // handled: libtiff's global handlers stay silent
 }
 
+std::mutex firstErrorMutex;
+std::string firstError;
+
 int PrintError(TIFF* /*tif*/, void* /*data*/, const char* module, const char* fmt, va_list ap) {
-  return PrintMessage(module, "", fmt, ap);
+  char text[1024];
+  std::vsnprintf(text, sizeof text, fmt, ap);
+  try {  // nothing may leave a handler that libtiff, in C, calls
+    const std::lock_guard<std::mutex> lock(firstErrorMutex);
+    if (firstError.empty()) firstError = text;
+  } catch (const std::exception&) {
+  }
+  return PrintMessage(module, "", text);
 }
 
 int PrintWarning(TIFF* /*tif*/, void* data, const char* module, const char* fmt, va_list ap) {
   if (static_cast<TiffMessages*>(data)->quiet.load(std::memory_order_relaxed)) return 1;
-  return PrintMessage(module, "Warning, ", fmt, ap);
+  char text[1024];
+  std::vsnprintf(text, sizeof text, fmt, ap);
+  return PrintMessage(module, "Warning, ", text);
 }
 
 struct OptionsFreer {
@@ -117,6 +130,13 @@ struct OptionsFreer {
 };
 
 }  // namespace
+
+std::string TakeTiffError() {
+  const std::lock_guard<std::mutex> lock(firstErrorMutex);
+  std::string error;
+  error.swap(firstError);
+  return error;
+}
 
 TIFF* OpenTiffOnFd(int fd, const char* name, const char* mode, TiffMessages* messages) {
   const std::unique_ptr<TIFFOpenOptions, OptionsFreer> options(TIFFOpenOptionsAlloc());

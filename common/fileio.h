@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include <tiffio.h>
 
@@ -60,6 +61,11 @@ void ReleasePages(void* base, std::size_t begin, std::size_t end);
 struct TiffMessages {
   std::atomic<bool> quiet{false};
 };
+
+// The first error libtiff reported through the handlers above since the
+// last call (its words, without the module), or "": what a failed read
+// names as its reason.
+std::string TakeTiffError();
 
 // A libtiff handle over fd in mode ("r" or "w", with libtiff's modifiers:
 // "rm" reads with positioned reads, plain "r" maps the file where it can);

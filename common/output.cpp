@@ -1,5 +1,10 @@
 #include "output.h"
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "cli.h"
 #include "fileio.h"
 
 OutputFile::OutputFile(Kind kind, UniqueFd fd, std::string target)
@@ -53,4 +58,25 @@ OutputFile::~OutputFile() {
   if (committed_) return;
   fd_.Close();
   Discard();
+}
+
+std::unique_ptr<OutputFile> OpenOutput(const char* path, OutputFile::Access how, const char* inputPath,
+                                       const FileId& input) {
+  FileId output;
+  if (std::strcmp(path, "-") != 0 && std::strcmp(inputPath, "-") != 0 && input.inode != 0 &&
+      IdentifyPath(path, output) && output == input) {
+    std::fputs("Error: output file is the input file\n", stderr);
+    return nullptr;
+  }
+  bool terminal = false;
+  errno = 0;
+  std::unique_ptr<OutputFile> out = OutputFile::Open(path, how, input, terminal);
+  if (out) return out;
+  if (terminal) {
+    std::fputs("Error: won't write binary data to a terminal\n", stderr);
+  } else {
+    Detail(DisplayName(path, true), OpenFailure(errno, path, true));
+    std::fputs("Error: Can't open output file\n", stderr);
+  }
+  return nullptr;
 }

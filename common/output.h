@@ -32,7 +32,10 @@ struct FileId {
   std::uint64_t device = 0;
   std::uint64_t inode = 0;
 };
+inline bool operator==(const FileId& a, const FileId& b) { return a.device == b.device && a.inode == b.inode; }
 bool IdentifyFile(int fd, FileId& id);
+// The file path names, links followed; false when it names none.
+bool IdentifyPath(const std::string& path, FileId& id);
 
 class OutputFile {
  public:
@@ -87,5 +90,12 @@ class OutputFile {
   std::uint64_t streamed_ = 0;  // kStream: bytes written so far
   bool committed_ = false;
 };
+
+// Opens the output for path as OutputFile::Open does, after refusing an
+// output that is the input file (inputPath, identified as input) itself;
+// standard input and output are never refused so. When it cannot, prints why
+// (a line naming the file, then the message) and returns null.
+std::unique_ptr<OutputFile> OpenOutput(const char* path, OutputFile::Access how, const char* inputPath,
+                                       const FileId& input);
 
 #endif

@@ -15,8 +15,10 @@
 // colour-map value is the component shifted left by 10 bits, and the component
 // is the colour-map value shifted right by 10 bits.
 //
-// Writers always store the magic and the tag. Readers check neither and ignore
-// anything after the palette, so files from other writers still convert.
+// Writers always store the magic and the tag. Readers refuse a file that does
+// not start with the magic (taking any file as ZOLT data would turn a TIFF
+// given by mistake into noise), do not check the tag, and ignore anything
+// after the palette.
 #ifndef ZOLT_COMMON_ZOLTFILE_H
 #define ZOLT_COMMON_ZOLTFILE_H
 

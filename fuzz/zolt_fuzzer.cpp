@@ -32,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const FilePtr in(fdopen(fd, "rb"));
   if (!in) Fail("fdopen");
   ZoltHeader header{};
-  if (!ReadZoltHeader(in.get(), header)) return 0;
+  if (!ReadZoltHeader(in.get(), "input", header)) return 0;
 
   MemFile out;
   {

@@ -9,7 +9,7 @@ mode=$1 build=$2 src=$3 objdump=${4:-}
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
-files="bin/zoltdec bin/zoltenc share/doc/zolt/changelog.gz share/doc/zolt/copyright share/man/man1/zoltdec.1.gz share/man/man1/zoltenc.1.gz share/man/man5/zolt.5.gz"
+files="bin/zoltdec bin/zoltenc share/doc/zolt/changelog.gz share/doc/zolt/copyright share/doc/zolt/examples/convert.mk share/man/man1/zoltdec.1.gz share/man/man1/zoltenc.1.gz share/man/man5/zolt.5.gz"
 listed() { tr ' ' '\n' | sed "s|^|$1|" | sort; }
 
 case $mode in
@@ -56,9 +56,12 @@ zip)
   cpack -G ZIP --config "$build/CPackConfig.cmake" -B "$tmp/pkg" >/dev/null
   zip=$(ls "$tmp"/pkg/zolt-*-win*.zip)
   top=$(basename "$zip" .zip)
-  want="LICENSE README.md bin/zoltdec.exe bin/zoltenc.exe doc/zolt.5.html doc/zoltdec.1.html doc/zoltenc.1.html"
+  want="LICENSE README.md bin/zoltdec.exe bin/zoltenc.exe doc/zolt.5.html doc/zolt.css doc/zoltdec.1.html doc/zoltenc.1.html"
   [ "$(unzip -Z1 "$zip" | grep -v '/$' | sort)" = "$(echo $want | listed "$top/")" ] || fail "zip files: $(unzip -Z1 "$zip")"
-  unzip -p "$zip" "$top/doc/zoltenc.1.html" | grep -q "<b>zoltenc</b> <i>in.tiff out.zolt</i>" || fail "zoltenc.1.html"
+  html=$(unzip -p "$zip" "$top/doc/zoltenc.1.html")
+  for text in "<b>zoltenc</b> <i>in.tiff out.zolt</i>" 'href="zolt.css"' 'href="zoltdec.1.html"'; do
+    printf '%s' "$html" | grep -qF "$text" || fail "zoltenc.1.html lacks $text"
+  done
   ;;
 *) fail "unknown mode $mode" ;;
 esac

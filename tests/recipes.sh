@@ -15,10 +15,9 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 cd "$tmp"
 mkdir -p bin images/sub want
 ln -s "$build/zoltenc" bin/zoltenc
-ln -s "$src/docs" docs
 PATH="$tmp/bin:$PATH"
 export PATH
-awk '/^### Converting many files/ { s = 1; next } s && /^##/ { exit }
+awk '/^#+ Converting many files/ { s = 1; next } s && /^##/ { exit }
      s && /^```sh/ { n++; f = "recipe" n; next } s && /^```/ { f = ""; next } f { print > f }' "$src/README.md"
 [ -f recipe4 ] || fail "the README has fewer than four recipes"
 
@@ -32,8 +31,9 @@ done
 
 for recipe in recipe*; do
   find images -name '*.zolt' -delete
-  # Across machines: here, this one only.
-  sed -i 's|--sshlogin [^ ]*|--sshlogin :|' "$recipe"
+  # Across machines: here, this one only. make: the makefile as the source
+  # tree has it, not installed.
+  sed -i -e 's|--sshlogin [^ ]*|--sshlogin :|' -e "s|/usr/share/doc/zolt/examples/|$src/docs/examples/|" "$recipe"
   status=0
   sh "$recipe" >log 2>&1 || status=$?
   [ "$status" -ne 0 ] || fail "$recipe: status 0 with a file that cannot convert"

@@ -22,6 +22,7 @@ namespace {
 void Check(bool ok, const char* what) {
   if (!ok) throw std::runtime_error(what);
 }
+}  // namespace
 
 void WritePage(TIFF* tif, const TiffSpec& spec, int page) {
   const bool separate = spec.planar == PLANARCONFIG_SEPARATE;
@@ -98,7 +99,6 @@ void WritePage(TIFF* tif, const TiffSpec& spec, int page) {
   }
   Check(TIFFWriteDirectory(tif) == 1, "write directory");
 }
-}  // namespace
 
 void WriteTestTiff(const std::string& path, const TiffSpec& spec) {
   TIFF* tif = TIFFOpen(path.c_str(), spec.mode);

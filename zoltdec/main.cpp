@@ -1,4 +1,5 @@
 // zoltdec: converts a ZOLT file to an uncompressed paletted 8-bit TIFF image.
+#include <cerrno>
 #include <cstdio>
 
 #include "cli.h"
@@ -17,12 +18,14 @@ int Convert(int argc, char** argv) {
                                      "Converts a ZOLT file to an uncompressed paletted 8-bit TIFF image.\n"
                                      "  in.zolt   the ZOLT file to read; - reads standard input\n"
                                      "  out.tiff  the TIFF file to write, replaced only when all went well;\n"
-                                     "            - writes standard output\n"
-                                     "See zoltdec(1).\n");
+                                     "            - writes standard output\n");
   if (status >= 0) return status;
+  const char* inputName = DisplayName(argv[1], false);
+  errno = 0;
   FilePtr in = OpenStreamInput(argv[1]);
   FileId inputId;
   if (!in || !IdentifyFile(fileno(in.get()), inputId)) {
+    Detail(inputName, OpenFailure(errno, argv[1], false));
     std::fprintf(stderr, "Error: Can't open ZOLT File\n");
     return 1;
   }
@@ -30,15 +33,11 @@ int Convert(int argc, char** argv) {
   // strip buffer, with no stdio buffer between, nor its refills between them.
   std::setvbuf(in.get(), nullptr, _IONBF, 0);
   ZoltHeader header{};
-  if (!ReadZoltHeader(in.get(), header)) return 1;
+  if (!ReadZoltHeader(in.get(), inputName, header)) return 1;
 
   // libtiff seeks while it writes: a pipe or device gets a spool file.
-  bool terminal = false;
-  const auto out = OutputFile::Open(argv[2], OutputFile::Access::kSeekable, inputId, terminal);
-  if (!out) {
-    std::fprintf(stderr, terminal ? "Error: won't write binary data to a terminal\n" : "Error: Can't open output file\n");
-    return 1;
-  }
+  const auto out = OpenOutput(argv[2], OutputFile::Access::kSeekable, argv[1], inputId);
+  if (!out) return 1;
   TiffMessages messages;
   // Little-endian whatever the host's byte order: the same bytes everywhere.
   TiffPtr tif(OpenTiffOnFd(out->Fd(), argv[2], "wl", &messages));

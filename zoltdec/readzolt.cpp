@@ -1,5 +1,11 @@
 #include "readzolt.h"
 
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <string>
+
+#include "cli.h"
 #include "fileio.h"
 
 namespace {
@@ -8,11 +14,37 @@ bool ReadExactly(std::FILE* in, void* buffer, std::size_t size) {
   std::fprintf(stderr, "Error: ZOLT file is truncated\n");
   return false;
 }
+
+// What a file that is not ZOLT data starts with, for the line that names it.
+std::string NotZolt(const std::uint8_t* head, std::size_t count) {
+  if (count >= 4 && (std::memcmp(head, "II*\0", 4) == 0 || std::memcmp(head, "MM\0*", 4) == 0)) {
+    return "a TIFF file; zoltenc converts TIFF to ZOLT";
+  }
+  std::string found = "starts with \"";
+  for (std::size_t i = 0; i < std::min<std::size_t>(count, 4); ++i) {
+    char byte[8];
+    std::snprintf(byte, sizeof byte, std::isprint(head[i]) != 0 && head[i] != '"' && head[i] != '\\' ? "%c" : "\\x%02X",
+                  head[i]);
+    found += byte;
+  }
+  return found + "\", not \"ZOLT\"";
+}
 }  // namespace
 
-bool ReadZoltHeader(std::FILE* in, ZoltHeader& header) {
+bool ReadZoltHeader(std::FILE* in, const char* name, ZoltHeader& header) {
   std::uint8_t head[kZoltHeaderSize];
-  if (!ReadExactly(in, head, sizeof head)) return false;
+  const std::size_t got = std::fread(head, 1, sizeof head, in);
+  // A file shorter than the magic is truncated as long as it starts as one.
+  if (std::memcmp(head, kZoltMagic, std::min(got, sizeof kZoltMagic)) != 0) {
+    Detail(name, NotZolt(head, got));
+    std::fprintf(stderr, "Error: not a ZOLT file\n");
+    return false;
+  }
+  if (got < sizeof head) {
+    Detail(name, std::to_string(got) + " bytes; a ZOLT file has at least " + std::to_string(kZoltOverhead + 1));
+    std::fprintf(stderr, "Error: ZOLT file is truncated\n");
+    return false;
+  }
   header = DecodeZoltHeader(head);
   if (header.width < 1 || header.height < 1) {
     std::fprintf(stderr, "Error: invalid image size %dx%d\n", header.width, header.height);
@@ -24,6 +56,8 @@ bool ReadZoltHeader(std::FILE* in, ZoltHeader& header) {
   std::uint64_t size = 0;
   const int fd = fileno(in);
   if (fd >= 0 && RegularFileSize(fd, size) && size < kZoltOverhead + pixelCount) {
+    Detail(name, std::to_string(size) + " bytes; a " + std::to_string(header.width) + " x " +
+                     std::to_string(header.height) + " image needs " + std::to_string(kZoltOverhead + pixelCount));
     std::fprintf(stderr, "Error: ZOLT file is truncated\n");
     return false;
   }

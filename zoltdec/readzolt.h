@@ -9,12 +9,14 @@
 
 // A ZOLT file is read in order from an open stream, which may be a pipe:
 // the header, then the pixels in runs of rows, then the tag and palette. The
-// magic and the tag are not checked and bytes after the palette are ignored.
-// Each function prints one line on stderr and returns false on failure.
+// tag is not checked and bytes after the palette are ignored. Each function
+// prints the fixed message (after a line naming the file, where that says
+// more) on stderr and returns false on failure.
 
-// Reads the header; it must show a width and height of at least 1 and, for a
-// regular file, the file must be long enough for all the header promises.
-bool ReadZoltHeader(std::FILE* in, ZoltHeader& header);
+// Reads the header of the file called name in messages; it must start with
+// the magic and show a width and height of at least 1 and, for a regular
+// file, the file must be long enough for all the header promises.
+bool ReadZoltHeader(std::FILE* in, const char* name, ZoltHeader& header);
 
 // Reads the next count pixels.
 bool ReadZoltPixels(std::FILE* in, std::uint8_t* pixels, std::size_t count);

@@ -4,45 +4,157 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
+#include "cli.h"
 #include "readdata.h"
 
 namespace {
 
-// Builds the palette from the photometric interpretation for samples of
-// bits bits: entries 0 to 2^bits - 1, the rest 0. Prints the reason and
-// returns false when the image is neither greyscale nor paletted.
-bool BuildPalette(TIFF* tif, std::uint16_t photometric, std::uint16_t bits, ZoltPalette& palette) {
+// What the checks read of one image of the file.
+struct Fields {
+  std::uint16_t photometric = 0xFFFF;  // none: unsupported
+  std::uint16_t samples = 1;
+  std::uint16_t bits = 1;
+  std::uint32_t width = 0;
+  std::uint32_t height = 0;
+};
+
+// Every field starts from its TIFF default, so a file that omits one never
+// leaves a value unset.
+Fields ReadFields(TIFF* tif) {
+  Fields f;
+  TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &f.photometric);
+  TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &f.samples);
+  TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &f.bits);
+  TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &f.width);
+  TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &f.height);
+  return f;
+}
+
+bool Greyscale(std::uint16_t photometric) {
+  return photometric == PHOTOMETRIC_MINISWHITE || photometric == PHOTOMETRIC_MINISBLACK;
+}
+
+const char* Kind(std::uint16_t photometric) {
+  switch (photometric) {
+    case PHOTOMETRIC_MINISWHITE:
+    case PHOTOMETRIC_MINISBLACK: return "greyscale";
+    case PHOTOMETRIC_RGB: return "RGB";
+    case PHOTOMETRIC_PALETTE: return "paletted";
+    case PHOTOMETRIC_MASK: return "transparency mask";
+    case PHOTOMETRIC_SEPARATED: return "CMYK";
+    case PHOTOMETRIC_YCBCR: return "YCbCr";
+    case PHOTOMETRIC_CIELAB:
+    case PHOTOMETRIC_ICCLAB:
+    case PHOTOMETRIC_ITULAB: return "Lab";
+    case PHOTOMETRIC_LOGL:
+    case PHOTOMETRIC_LOGLUV: return "LogLuv";
+    case 0xFFFF: return "no photometric interpretation";
+    default: return "unknown kind";
+  }
+}
+
+// The checks, in the order that decides which message a bad image gets.
+enum class Refusal { kNone, kSamples, kPhotometric, kColorMap, kSize };
+
+Refusal Check(TIFF* tif, const Fields& f) {
+  // One sample of 1, 2 or 4 bits is taken too, when greyscale or paletted.
+  const bool packed = (f.bits == 1 || f.bits == 2 || f.bits == 4) && f.samples == 1 &&
+                      (Greyscale(f.photometric) || f.photometric == PHOTOMETRIC_PALETTE);
+  if (!packed && ((f.samples != 1 && f.samples != 2) || f.bits != 8)) return Refusal::kSamples;
+  if (!Greyscale(f.photometric) && f.photometric != PHOTOMETRIC_PALETTE) return Refusal::kPhotometric;
   std::uint16_t* red = nullptr;
   std::uint16_t* green = nullptr;
   std::uint16_t* blue = nullptr;
+  if (f.photometric == PHOTOMETRIC_PALETTE &&
+      (TIFFGetField(tif, TIFFTAG_COLORMAP, &red, &green, &blue) != 1 || red == nullptr || green == nullptr ||
+       blue == nullptr)) {
+    return Refusal::kColorMap;
+  }
+  if (f.width < 1 || f.width > kZoltMaxSide || f.height < 1 || f.height > kZoltMaxSide) return Refusal::kSize;
+  return Refusal::kNone;
+}
+
+// A file name as a shell takes it, for a command the user may copy.
+std::string Quoted(const std::string& name) {
+  if (name.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789._+,@/-") ==
+      std::string::npos) {
+    return name;
+  }
+  std::string quoted = "'";
+  for (const char c : name) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+// What was found, for the line before a refusal's message.
+std::string Found(Refusal refusal, const Fields& f, const std::string& file) {
+  std::string size = std::to_string(f.width) + " x " + std::to_string(f.height);
+  switch (refusal) {
+    case Refusal::kSamples: {
+      std::string found = std::to_string(f.samples) + (f.samples == 1 ? " sample of " : " samples of ") +
+                          std::to_string(f.bits) + " bits (" + Kind(f.photometric) + "); ";
+      if (f.samples <= 2) return found + "reduce it to 8 bits first, e.g. convert " + Quoted(file) + " -depth 8 out.tif";
+      return found + "reduce it to 256 colours first, e.g. convert " + Quoted(file) +
+             (f.photometric == PHOTOMETRIC_SEPARATED ? " -colorspace sRGB" : "") +
+             " -colors 256 -type Palette -depth 8 out.tif";
+    }
+    case Refusal::kPhotometric:
+      return "photometric interpretation " +
+             (f.photometric == 0xFFFF ? std::string("missing") : std::to_string(f.photometric) + " (" + Kind(f.photometric) + ")") +
+             "; only greyscale and paletted images convert";
+    case Refusal::kColorMap:
+      return "a paletted image without its colour map (tag 320)";
+    case Refusal::kSize:
+      return size + " pixels; a ZOLT file holds 1 to 32767 each way";
+    case Refusal::kNone:
+      break;
+  }
+  return size;
+}
+
+void PrintRefusal(Refusal refusal, const Fields& f) {
+  switch (refusal) {
+    case Refusal::kSamples:
+      std::fprintf(stderr, "Error: source file should have 1 sample per pixel, and 8 bits per sample...\n");
+      break;
+    case Refusal::kPhotometric:
+      std::fprintf(stderr, "Unsupported file format - must be either paletted or greyscale...\n");
+      break;
+    case Refusal::kColorMap:
+      std::fprintf(stderr, "Error: paletted image has no colour map\n");
+      break;
+    case Refusal::kSize:
+      std::fprintf(stderr, "Error: image is %ux%u; width and height must be 1 to 32767\n", f.width, f.height);
+      break;
+    case Refusal::kNone:
+      break;
+  }
+}
+
+// Builds the palette of a checked image from the photometric interpretation
+// for samples of bits bits: entries 0 to 2^bits - 1, the rest 0.
+void BuildPalette(TIFF* tif, std::uint16_t photometric, std::uint16_t bits, ZoltPalette& palette) {
   const std::size_t entries = std::size_t{1} << bits;
   std::memset(palette.rgb, 0, sizeof palette.rgb);
-  switch (photometric) {
-    case PHOTOMETRIC_MINISWHITE:
-    case PHOTOMETRIC_MINISBLACK:
-      // The grey ramp spread over 0 to 255 (the identity for 8 bits).
-      for (std::size_t i = 0; i < entries; ++i) {
-        const std::size_t grey = i * 255 / (entries - 1);
-        const std::size_t level = photometric == PHOTOMETRIC_MINISWHITE ? 255 - grey : grey;
-        std::memset(&palette.rgb[3 * i], static_cast<int>(level >> 2U), 3);
-      }
-      return true;
-    case PHOTOMETRIC_PALETTE:
-      // Each array holds 2^bits values.
-      if (TIFFGetField(tif, TIFFTAG_COLORMAP, &red, &green, &blue) != 1 || red == nullptr || green == nullptr || blue == nullptr) {
-        std::fprintf(stderr, "Error: paletted image has no colour map\n");
-        return false;
-      }
-      for (std::size_t i = 0; i < entries; ++i) {
-        palette.rgb[3 * i] = static_cast<std::uint8_t>(red[i] >> 10U);
-        palette.rgb[3 * i + 1] = static_cast<std::uint8_t>(green[i] >> 10U);
-        palette.rgb[3 * i + 2] = static_cast<std::uint8_t>(blue[i] >> 10U);
-      }
-      return true;
-    default:
-      std::fprintf(stderr, "Unsupported file format - must be either paletted or greyscale...\n");
-      return false;
+  if (photometric == PHOTOMETRIC_PALETTE) {
+    // Each array holds 2^bits values; Check found them.
+    std::uint16_t* red = nullptr;
+    std::uint16_t* green = nullptr;
+    std::uint16_t* blue = nullptr;
+    TIFFGetField(tif, TIFFTAG_COLORMAP, &red, &green, &blue);
+    for (std::size_t i = 0; i < entries; ++i) {
+      palette.rgb[3 * i] = static_cast<std::uint8_t>(red[i] >> 10U);
+      palette.rgb[3 * i + 1] = static_cast<std::uint8_t>(green[i] >> 10U);
+      palette.rgb[3 * i + 2] = static_cast<std::uint8_t>(blue[i] >> 10U);
+    }
+    return;
+  }
+  // The grey ramp spread over 0 to 255 (the identity for 8 bits).
+  for (std::size_t i = 0; i < entries; ++i) {
+    const std::size_t grey = i * 255 / (entries - 1);
+    const std::size_t level = photometric == PHOTOMETRIC_MINISWHITE ? 255 - grey : grey;
+    std::memset(&palette.rgb[3 * i], static_cast<int>(level >> 2U), 3);
   }
 }
 
@@ -61,51 +173,51 @@ bool SaneTile(const TiffImage& image) {
 }  // namespace
 
 bool InspectTiff(TIFF* tif, ZoltHeader& header, ZoltPalette& palette, TiffImage& image) {
+  const std::string file = TIFFFileName(tif);
+  const char* name = DisplayName(file.c_str(), false);
   // A multi-image file converts its second image; with one image there is no
   // next directory and the first stays current (though libtiff then reports
-  // its offset as 0).
+  // its offset as 0). Whether the first would convert is said when the
+  // second is refused.
   const std::uint64_t first = TIFFCurrentDirOffset(tif);
-  const std::uint64_t directory = TIFFReadDirectory(tif) == 1 ? TIFFCurrentDirOffset(tif) : first;
+  const bool firstConverts = Check(tif, ReadFields(tif)) == Refusal::kNone;
+  const bool several = TIFFReadDirectory(tif) == 1;
+  const std::uint64_t directory = several ? TIFFCurrentDirOffset(tif) : first;
 
-  // Every field starts from its TIFF default, so a file that omits one never
-  // leaves a value unset. A missing photometric interpretation is unsupported.
-  std::uint16_t photometric = 0xFFFF;
-  std::uint16_t samples = 1;
-  std::uint16_t bits = 1;
-  TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric);
-  TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
-  TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
-  // One sample of 1, 2 or 4 bits is taken too, when greyscale or paletted.
-  const bool packed = (bits == 1 || bits == 2 || bits == 4) && samples == 1 &&
-                      (photometric == PHOTOMETRIC_MINISWHITE || photometric == PHOTOMETRIC_MINISBLACK ||
-                       photometric == PHOTOMETRIC_PALETTE);
-  if (!packed && ((samples != 1 && samples != 2) || bits != 8)) {
-    std::fprintf(stderr, "Error: source file should have 1 sample per pixel, and 8 bits per sample...\n");
+  const Fields f = ReadFields(tif);
+  const tdir_t images = several ? TIFFNumberOfDirectories(tif) : 1;
+  if (several) {
+    Detail(name, std::to_string(images) + " images; converting image 2 (" + std::to_string(f.width) + " x " +
+                     std::to_string(f.height) + ")");
+  }
+  const Refusal refusal = Check(tif, f);
+  if (refusal != Refusal::kNone) {
+    const std::string found = Found(refusal, f, file);
+    Detail(name, !several       ? found
+                 : firstConverts ? "image 2: " + found + "; image 1 would convert, but the second image of a file is the one converted"
+                                 : "image 2: " + found);
+    PrintRefusal(refusal, f);
     return false;
   }
 
   TiffImage found;
+  found.width = f.width;
+  found.height = f.height;
+  found.bits = f.bits;
+  BuildPalette(tif, f.photometric, f.bits, palette);
+  const std::uint32_t height = found.height;
   std::uint16_t planar = PLANARCONFIG_CONTIG;
-  TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &found.width);
-  TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &found.height);
   TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
 
-  found.bits = bits;
-  if (!BuildPalette(tif, photometric, bits, palette)) return false;
-
-  const std::uint32_t width = found.width;
-  const std::uint32_t height = found.height;
-  if (width < 1 || width > kZoltMaxSide || height < 1 || height > kZoltMaxSide) {
-    std::fprintf(stderr, "Error: image is %ux%u; width and height must be 1 to 32767\n", width, height);
-    return false;
-  }
-
-  found.step = (samples == 2 && planar == PLANARCONFIG_CONTIG) ? 2 : 1;
+  found.step = (f.samples == 2 && planar == PLANARCONFIG_CONTIG) ? 2 : 1;
   found.tiled = TIFFIsTiled(tif) != 0;
   if (found.tiled) {
     TIFFGetField(tif, TIFFTAG_TILEWIDTH, &found.tileWidth);
     TIFFGetField(tif, TIFFTAG_TILELENGTH, &found.tileLength);
     if (!SaneTile(found)) {
+      Detail(name, "tiles of " + std::to_string(found.tileWidth) + " x " + std::to_string(found.tileLength) +
+                       " pixels, far larger than the " + std::to_string(f.width) + " x " + std::to_string(f.height) +
+                       " image needs");
       std::fprintf(stderr, "Error: can't read image data\n");
       return false;
     }
@@ -121,7 +233,7 @@ bool InspectTiff(TIFF* tif, ZoltHeader& header, ZoltPalette& palette, TiffImage&
   found.directory = directory;
 
   image = found;
-  header.width = static_cast<std::int16_t>(width);
-  header.height = static_cast<std::int16_t>(height);
+  header.width = static_cast<std::int16_t>(f.width);
+  header.height = static_cast<std::int16_t>(f.height);
   return true;
 }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "cli.h"
 #include "fileio.h"
@@ -28,22 +29,40 @@ class OutputSink : public PixelSink {
   OutputFile& out_;
 };
 
+// What the input is, where libtiff cannot open it as a TIFF file.
+std::string NotTiff(int fd, const char* path) {
+  std::uint8_t head[4] = {};
+  if (PreadFull(fd, head, sizeof head, 0) == 4 && std::memcmp(head, kZoltMagic, sizeof head) == 0) {
+    return "a ZOLT file; zoltdec converts ZOLT to TIFF";
+  }
+  std::uint64_t size = 0;
+  if (RegularFileSize(fd, size)) return "not a TIFF file";
+  return IsFolder(path) ? "a folder" : "not a file that can be read at any offset";
+}
+
 int Convert(int argc, char** argv) {
   const int status = HandleArguments(argc, argv, "zoltenc", "Usage: %s in.tiff out.zolt\n",
-                                     "Converts an 8-bit greyscale or paletted TIFF image to a ZOLT file.\n"
+                                     "Converts a greyscale or paletted TIFF image of 1, 2, 4 or 8 bits per sample\n"
+                                     "to a ZOLT file.\n"
                                      "  in.tiff   the TIFF file to read; - reads standard input\n"
                                      "  out.zolt  the ZOLT file to write, replaced only when all went well;\n"
                                      "            - writes standard output\n"
-                                     "ZOLT_THREADS=N sets how many threads decode a compressed image.\n"
-                                     "See zoltenc(1).\n");
+                                     "ZOLT_THREADS=N sets how many threads decode a compressed image.\n");
   if (status >= 0) return status;
+  const char* inputName = DisplayName(argv[1], false);
   UniqueFd input = OpenSeekableInput(argv[1]);
-  if (!input) TIFFErrorExt(nullptr, "TIFFOpen", "%s: %s", argv[1], std::strerror(errno));
+  if (!input) {
+    const int error = errno;
+    TIFFErrorExt(nullptr, "TIFFOpen", "%s: %s", argv[1], std::strerror(error));
+    Detail(inputName, OpenFailure(error, argv[1], false));
+    std::fprintf(stderr, "Error: Can't open TIFF File\n");
+    return 1;
+  }
   FileId inputId;
   TiffMessages messages;  // libtiff's lines, whole even when several threads decode
-  TiffPtr tif(input && IdentifyFile(input.Get(), inputId) ? OpenTiffOnFd(input.Get(), argv[1], "rm", &messages)
-                                                          : nullptr);
+  TiffPtr tif(IdentifyFile(input.Get(), inputId) ? OpenTiffOnFd(input.Get(), argv[1], "rm", &messages) : nullptr);
   if (!tif) {
+    Detail(inputName, NotTiff(input.Get(), argv[1]));
     std::fprintf(stderr, "Error: Can't open TIFF File\n");
     return 1;
   }
@@ -53,12 +72,8 @@ int Convert(int argc, char** argv) {
   if (!InspectTiff(tif.get(), header, palette, image)) return 1;
   std::memcpy(header.magic, kZoltMagic, sizeof header.magic);
 
-  bool terminal = false;
-  const auto out = OutputFile::Open(argv[2], OutputFile::Access::kSequential, inputId, terminal);
-  if (!out) {
-    std::fprintf(stderr, terminal ? "Error: won't write binary data to a terminal\n" : "Error: Can't open output file\n");
-    return 1;
-  }
+  const auto out = OpenOutput(argv[2], OutputFile::Access::kSequential, argv[1], inputId);
+  if (!out) return 1;
   std::uint8_t head[kZoltHeaderSize];
   EncodeZoltHeader(header, head);
   std::uint8_t tail[kZoltTagSize + kZoltPaletteSize];

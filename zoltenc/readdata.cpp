@@ -5,12 +5,14 @@
 #include <exception>
 #include <cstdlib>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 
+#include "cli.h"
 #include "fileio.h"
 #include "process.h"
 #include "resources.h"
@@ -317,6 +319,7 @@ unsigned DecodeThreads() {
 }
 
 ReadResult ReadData(TIFF* tif, const TiffImage& image, PixelSink& sink, int fd, unsigned threads) {
+  (void)TakeTiffError();  // what libtiff said before is not why a read fails
   const Plan plan = MakePlan(image);
   Worker first(tif, fd, image, plan, sink);
   if (!first.Allocated()) {
@@ -346,6 +349,10 @@ ReadResult ReadData(TIFF* tif, const TiffImage& image, PixelSink& sink, int fd, 
   }
   units.Work(first);
   for (std::thread& t : pool) t.join();
-  if (units.Result() == ReadResult::kDataError) std::fprintf(stderr, "Error: can't read image data\n");
+  if (units.Result() == ReadResult::kDataError) {
+    const std::string why = TakeTiffError();
+    Detail(DisplayName(TIFFFileName(tif), false), why.empty() ? "a strip or tile is missing or cannot be decoded" : why);
+    std::fprintf(stderr, "Error: can't read image data\n");
+  }
   return units.Result();
 }

@@ -96,6 +96,13 @@ bool IdentifyFile(int fd, FileId& id) {
   return true;
 }
 
+bool IdentifyPath(const std::string& path, FileId& id) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) return false;
+  id = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+  return true;
+}
+
 void* MapReadOnly(int fd, std::size_t size) {
   void* map = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
   return map == MAP_FAILED ? nullptr : map;

@@ -18,3 +18,5 @@ unsigned ProcessorCount() {
   const int cpus = sched_getaffinity(0, sizeof set, &set) == 0 ? CPU_COUNT(&set) : 1;
   return cpus > 0 ? static_cast<unsigned>(cpus) : 1U;
 }
+
+std::string ManualPage(const char* program) { return std::string(program) + "(1)"; }

@@ -179,16 +179,27 @@ bool IsTerminal(int fd) {
   return GetConsoleMode(HandleOf(fd), &mode) != 0;  // unlike _isatty, false for NUL
 }
 
+FileId IdOf(const BY_HANDLE_FILE_INFORMATION& info) {
+  return {info.dwVolumeSerialNumber, (std::uint64_t{info.nFileIndexHigh} << 32U) | info.nFileIndexLow};
+}
+
 bool IdentifyFile(int fd, FileId& id) {
   const HANDLE h = HandleOf(fd);
   if (h == INVALID_HANDLE_VALUE) return false;
   // A pipe or device has no number: it is no file on a disk.
   BY_HANDLE_FILE_INFORMATION info{};
   id = {};
-  if (GetFileType(h) == FILE_TYPE_DISK && GetFileInformationByHandle(h, &info) != 0) {
-    id = {info.dwVolumeSerialNumber, (std::uint64_t{info.nFileIndexHigh} << 32U) | info.nFileIndexLow};
-  }
+  if (GetFileType(h) == FILE_TYPE_DISK && GetFileInformationByHandle(h, &info) != 0) id = IdOf(info);
   return true;
+}
+
+bool IdentifyPath(const std::string& path, FileId& id) {
+  const std::wstring wide = Widen(path);
+  if (wide.empty()) return false;
+  const UniqueFd fd = AdoptHandle(CreateFileW(wide.c_str(), FILE_READ_ATTRIBUTES,
+                                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  return fd && IdentifyFile(fd.Get(), id) && id.inode != 0;
 }
 
 // libtiff reads what it would map: a mapped view would keep the file from

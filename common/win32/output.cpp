@@ -4,6 +4,7 @@
 #include <io.h>
 #include <windows.h>
 
+#include <cerrno>
 #include <chrono>
 #include <thread>
 #include <vector>
@@ -42,7 +43,9 @@ Found Inspect(const std::wstring& path, PathInfo& info) {
                          nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
-    return error == ERROR_FILE_NOT_FOUND ? Found::kNothing : Found::kError;
+    if (error == ERROR_FILE_NOT_FOUND) return Found::kNothing;
+    SetErrnoFromLastError();
+    return Found::kError;
   }
   Found found = Found::kOther;
   BY_HANDLE_FILE_INFORMATION file{};
@@ -55,7 +58,7 @@ Found Inspect(const std::wstring& path, PathInfo& info) {
   } else {
     found = Found::kFile;
     info.attributes = file.dwFileAttributes;
-    info.id = {file.dwVolumeSerialNumber, (std::uint64_t{file.nFileIndexHigh} << 32U) | file.nFileIndexLow};
+    info.id = IdOf(file);
     std::vector<wchar_t> name(MAX_PATH);
     DWORD n = GetFinalPathNameByHandleW(h, name.data(), static_cast<DWORD>(name.size()), FILE_NAME_NORMALIZED);
     if (n >= name.size()) {
@@ -161,7 +164,10 @@ std::unique_ptr<OutputFile> OutputFile::Open(const std::string& path, Access how
   // A read-only file is refused, as one this user may not write; and a name
   // ending in a separator is a folder.
   const bool exists = found == Found::kFile;
-  if ((exists && (info.attributes & FILE_ATTRIBUTE_READONLY) != 0) || BaseOf(wide).empty()) return nullptr;
+  if ((exists && (info.attributes & FILE_ATTRIBUTE_READONLY) != 0) || BaseOf(wide).empty()) {
+    errno = EACCES;
+    return nullptr;
+  }
   const std::wstring target = exists ? info.final : FullPath(wide);
 
   static unsigned counter = 0;
@@ -173,6 +179,7 @@ std::unique_ptr<OutputFile> OutputFile::Open(const std::string& path, Access how
                            nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
       if (GetLastError() == ERROR_FILE_EXISTS) continue;
+      SetErrnoFromLastError();
       break;
     }
     const Kind kind = SetDeleteDisposition(h, true) ? Kind::kUnnamed : Kind::kNamed;
@@ -191,7 +198,10 @@ std::unique_ptr<OutputFile> OutputFile::Open(const std::string& path, Access how
   if (!exists || SameFile(info.id, input)) return nullptr;
   UniqueFd fd = AdoptHandle(CreateFileW(target.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, TRUNCATE_EXISTING,
                                         FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!fd) return nullptr;
+  if (!fd) {
+    SetErrnoFromLastError();
+    return nullptr;
+  }
   std::unique_ptr<OutputFile> file(new OutputFile(Kind::kInPlace, std::move(fd), path));
   file->id_ = info.id;
   return file;

@@ -41,3 +41,6 @@ unsigned ProcessorCount() {
   const auto count = static_cast<unsigned>(std::bitset<sizeof(DWORD_PTR) * 8>(process).count());
   return count > 0 ? count : 1U;
 }
+
+// The ZIP holds the manual pages as HTML in doc\, beside bin\.
+std::string ManualPage(const char* program) { return std::string("doc\\") + program + ".1.html"; }

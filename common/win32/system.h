@@ -20,6 +20,10 @@ HANDLE HandleOf(int fd);
 // A descriptor that owns h from now on: h is closed if none can be made.
 UniqueFd AdoptHandle(HANDLE h);
 
+// A file's identity from what Windows tells of it.
+struct FileId;
+FileId IdOf(const BY_HANDLE_FILE_INFORMATION& info);
+
 // Opens an existing file or device by its UTF-8 name; errno tells why not.
 UniqueFd OpenExisting(const std::string& path, DWORD access);
 
