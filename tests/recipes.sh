@@ -31,8 +31,8 @@ done
 
 for recipe in recipe*; do
   find images -name '*.zolt' -delete
-  # Across machines: here, this one only. make: the makefile as the source
-  # tree has it, not installed.
+  # Across machines: here, this one only (scripts/test-cluster.sh runs it
+  # against real hosts). make: the makefile as the source tree has it.
   sed -i -e 's|--sshlogin [^ ]*|--sshlogin :|' -e "s|/usr/share/doc/zolt/examples/|$src/docs/examples/|" "$recipe"
   status=0
   sh "$recipe" >log 2>&1 || status=$?
