@@ -38,8 +38,11 @@ same() {
   [ ! -f "$out" ] || mv "$out" "$tmp/out.a"
   # shellcheck disable=SC2086
   $wrapper "$b/$program$exe" "$in" "$out" 2>"$tmp/err.b" || sb=$?
-  if [ "$sa" != "$sb" ] || [ "$(tail -n 1 "$tmp/err.a")" != "$(tail -n 1 "$tmp/err.b")" ] ||
-     { [ -f "$out" ] || [ -f "$tmp/out.a" ]; } && ! cmp -s "$tmp/out.a" "$out"; then
+  differs=0
+  [ "$sa" = "$sb" ] || differs=1
+  [ "$(tail -n 1 "$tmp/err.a")" = "$(tail -n 1 "$tmp/err.b")" ] || differs=1
+  if [ -f "$out" ] || [ -f "$tmp/out.a" ]; then cmp -s "$tmp/out.a" "$out" || differs=1; fi
+  if [ "$differs" = 1 ]; then
     echo "FAIL: $program $in: status $sa and $sb"; diff "$tmp/err.a" "$tmp/err.b" || true
     exit 1
   fi
