@@ -27,9 +27,11 @@ deb=$(ls "$PWD"/build/zolt_*_amd64.deb)
 # The root both hosts start from, kept between runs; the .deb goes in fresh.
 cache=$PWD/build-cluster
 mkdir -p "$cache"
-if [ ! -s "$cache/base.tar" ]; then
-  mmdebstrap -q --variant=apt --include=openssh-server,rsync,libtiff6,perl bookworm "$cache/base.tar.part"
-  mv "$cache/base.tar.part" "$cache/base.tar"
+if [ ! -f "$cache/base.tar" ]; then
+  # (mmdebstrap takes the format from the name: a tarball ends in .tar.)
+  rm -rf "$cache/base.part.tar"
+  mmdebstrap -q --variant=apt --include=openssh-server,rsync,libtiff6,perl bookworm "$cache/base.part.tar"
+  mv "$cache/base.part.tar" "$cache/base.tar"
 fi
 
 # The README's recipe (the block that names --sshlogin) and its recovery line.
