@@ -61,11 +61,10 @@ bool IsFolder(const char* path) { return IsFolder(path, false); }
 
 std::string OpenFailure(int error, const char* path, bool output) {
   if (IsFolder(path, false)) return "a folder";
-  const bool folderMissing = !IsFolder(path, true);
   switch (error) {
     case ENOENT:
     case ENOTDIR:
-      return output || folderMissing ? "no such folder" : "no such file";
+      return output || !IsFolder(path, true) ? "no such folder" : "no such file";
     case EACCES:
     case EPERM:
       return "permission denied";

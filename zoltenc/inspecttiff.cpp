@@ -205,7 +205,6 @@ bool InspectTiff(TIFF* tif, ZoltHeader& header, ZoltPalette& palette, TiffImage&
   found.height = f.height;
   found.bits = f.bits;
   BuildPalette(tif, f.photometric, f.bits, palette);
-  const std::uint32_t height = found.height;
   std::uint16_t planar = PLANARCONFIG_CONTIG;
   TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
 
@@ -222,9 +221,9 @@ bool InspectTiff(TIFF* tif, ZoltHeader& header, ZoltPalette& palette, TiffImage&
       return false;
     }
   } else {
-    found.rowsPerStrip = height;
+    found.rowsPerStrip = f.height;
     TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &found.rowsPerStrip);
-    found.rowsPerStrip = std::clamp<std::uint32_t>(found.rowsPerStrip, 1, height);
+    found.rowsPerStrip = std::clamp<std::uint32_t>(found.rowsPerStrip, 1, f.height);
   }
 
   std::uint16_t compression = COMPRESSION_NONE;

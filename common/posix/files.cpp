@@ -89,17 +89,21 @@ bool SyncFile(int fd) {
 
 bool IsTerminal(int fd) { return isatty(fd) != 0; }
 
+FileId IdOf(const struct stat& st) {
+  return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+}
+
 bool IdentifyFile(int fd, FileId& id) {
   struct stat st {};
   if (fstat(fd, &st) != 0) return false;
-  id = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+  id = IdOf(st);
   return true;
 }
 
 bool IdentifyPath(const std::string& path, FileId& id) {
   struct stat st {};
   if (stat(path.c_str(), &st) != 0) return false;
-  id = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+  id = IdOf(st);
   return true;
 }
 

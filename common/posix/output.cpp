@@ -18,6 +18,9 @@
 #include "fileio.h"
 #include "output.h"
 
+// A file's identity from its status (common/posix/files.cpp).
+FileId IdOf(const struct stat& st);
+
 namespace {
 
 // The folder part of a path ("." when there is none) and the name in it.
@@ -114,9 +117,7 @@ bool SyncFolder(const std::string& path) {
   return result == 0 || errno == EINVAL;
 }
 
-bool IsSameFile(const struct stat& st, const FileId& id) {
-  return static_cast<std::uint64_t>(st.st_dev) == id.device && static_cast<std::uint64_t>(st.st_ino) == id.inode;
-}
+bool IsSameFile(const struct stat& st, const FileId& id) { return IdOf(st) == id; }
 
 bool IsSameRegularFile(const std::string& path, const FileId& id) {
   struct stat st {};
@@ -178,7 +179,7 @@ std::unique_ptr<OutputFile> OutputFile::Open(const std::string& path, Access how
   fd = UniqueFd(open(target.c_str(), O_WRONLY | O_TRUNC | O_NOCTTY | O_CLOEXEC));
   if (!fd) return nullptr;
   file.reset(new OutputFile(Kind::kInPlace, std::move(fd), path));
-  file->id_ = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+  file->id_ = IdOf(st);
   return file;
 }
 
