@@ -96,6 +96,14 @@ for n in sorted(memory):
           " | ".join(f"{memory[n].get(c, float('nan')):.1f}" for c in columns) + " |")
 print()
 
+thumbs = sorted((int(g.split("-")[1]), r[0]) for g, r in rows.items() if g.startswith("thumb-"))
+print("### A thumbnail at 256 pixels (gdk-pixbuf-thumbnailer through the loader)\n")
+print("| pixels | ZOLT file (MiB) | median (s) | peak memory (MiB) |")
+print("|---:|---:|---:|---:|")
+for n, (_, median, peak) in thumbs:
+    print(f"| {n} x {n} | {(n * n + 780) / 2**20:.1f} | {median:.4f} | {peak / 1024:.1f} |")
+print()
+
 scaling = sorted((int(g.split("-")[1]), dict((n, t) for n, t, _ in r))
                  for g, r in rows.items() if g.startswith("scale-"))
 print("### Time against image size (median, s)\n")

@@ -16,6 +16,8 @@ scripts/build.sh >/dev/null
 bin=$root/build
 out=${BENCH_DIR:-$root/build/bench}
 mkdir -p "$out"
+# The build's image loader, for the thumbnail rows.
+. scripts/loader-env.sh build "$out"
 cd "$out"
 rm -f results.tsv scaling.tsv cpu.tsv memory.tsv sync.tsv threads-*.tsv
 
@@ -129,6 +131,8 @@ for n in $sizes; do
   peak "64-row strips" "$n" zoltdec "$bin/zoltdec scale.zolt scale-out.tif"
   peak "64-row strips" "$n" libvips "vips copy scale.tif out.v"
   peak "64-row strips" "$n" dd "dd if=scale.zolt of=out.dd bs=4M status=none"
+  # A file manager's thumbnail of the ZOLT file: time and peak memory.
+  bench "thumb-$n" thumbnail "gdk-pixbuf-thumbnailer -s 256 scale.zolt thumb.png"
   rm -f scale.tif scale-out.zolt scale-out.tif out.dd out.v
   # The same image as one strip, as LZW strips of 64 MiB, and as 256 x 256 tiles.
   for layout in "one strip:none:$n" "64 MiB LZW strips:lzw:$(((64 << 20) / n))" "256 x 256 tiles:none:t256"; do

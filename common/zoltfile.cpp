@@ -1,6 +1,15 @@
 #include "zoltfile.h"
 
+#include <algorithm>
 #include <cstring>
+
+ZoltHeader MakeZoltHeader(int width, int height) {
+  ZoltHeader header{};
+  std::memcpy(header.magic, kZoltMagic, sizeof header.magic);
+  header.width = static_cast<std::int16_t>(width);
+  header.height = static_cast<std::int16_t>(height);
+  return header;
+}
 
 void EncodeZoltHeader(const ZoltHeader& header, std::uint8_t out[kZoltHeaderSize]) {
   std::memcpy(out, header.magic, sizeof header.magic);
@@ -18,4 +27,26 @@ ZoltHeader DecodeZoltHeader(const std::uint8_t in[kZoltHeaderSize]) {
   header.width = static_cast<std::int16_t>(static_cast<std::uint16_t>(in[4] | (in[5] << 8U)));
   header.height = static_cast<std::int16_t>(static_cast<std::uint16_t>(in[6] | (in[7] << 8U)));
   return header;
+}
+
+bool StartsAsZolt(const std::uint8_t* bytes, std::size_t count) {
+  return std::memcmp(bytes, kZoltMagic, std::min(count, sizeof kZoltMagic)) == 0;
+}
+
+bool ZoltHeaderValid(const ZoltHeader& header) {
+  return std::memcmp(header.magic, kZoltMagic, sizeof kZoltMagic) == 0 && header.width >= 1 && header.height >= 1;
+}
+
+std::uint64_t ZoltPixelCount(const ZoltHeader& header) {
+  if (header.width < 1 || header.height < 1) return 0;
+  return static_cast<std::uint64_t>(header.width) * static_cast<std::uint64_t>(header.height);
+}
+
+void EncodeZoltTail(const ZoltPalette& palette, std::uint8_t out[kZoltTailSize]) {
+  std::memcpy(out, kZoltTag, kZoltTagSize);
+  std::memcpy(out + kZoltTagSize, palette.rgb, kZoltPaletteSize);
+}
+
+void DecodeZoltTail(const std::uint8_t in[kZoltTailSize], ZoltPalette& palette) {
+  std::memcpy(palette.rgb, in + kZoltTagSize, kZoltPaletteSize);
 }

@@ -12,8 +12,10 @@
 //
 // A file holds exactly 780 + W * H bytes; a 1 x 1 image is 781 bytes. Each
 // palette component is a 6-bit intensity, 0 (none) to 63 (full). A TIFF
-// colour-map value is the component shifted left by 10 bits, and the component
-// is the colour-map value shifted right by 10 bits.
+// colour-map value is the component shifted left by 10 bits (full intensity is
+// 64512, short of 65535), and the component is the colour-map value shifted
+// right by 10 bits: the two are exact inverses on 0 to 63. A viewer that wants
+// 8 bits repeats the top bits, (c << 2) | (c >> 4), so that 63 is 255.
 //
 // Writers always store the magic and the tag. Readers refuse a file that does
 // not start with the magic (taking any file as ZOLT data would turn a TIFF
@@ -28,8 +30,10 @@
 constexpr std::size_t kZoltHeaderSize = 8;
 constexpr std::size_t kZoltTagSize = 4;
 constexpr std::size_t kZoltPaletteSize = 768;
+// What follows the pixels: tag and palette.
+constexpr std::size_t kZoltTailSize = kZoltTagSize + kZoltPaletteSize;
 // Bytes of a file besides its pixels: header, tag and palette.
-constexpr std::size_t kZoltOverhead = kZoltHeaderSize + kZoltTagSize + kZoltPaletteSize;
+constexpr std::size_t kZoltOverhead = kZoltHeaderSize + kZoltTailSize;
 // The largest width or height the signed 16-bit header fields can hold.
 constexpr int kZoltMaxSide = 32767;
 
@@ -49,8 +53,37 @@ struct ZoltPalette {
   std::uint8_t rgb[kZoltPaletteSize];
 };
 
+// A header with the magic and the given sides (each 1 to kZoltMaxSide).
+ZoltHeader MakeZoltHeader(int width, int height);
+
 // The header in file order, little-endian whatever the host.
 void EncodeZoltHeader(const ZoltHeader& header, std::uint8_t out[kZoltHeaderSize]);
 ZoltHeader DecodeZoltHeader(const std::uint8_t in[kZoltHeaderSize]);
+
+// Whether the first count bytes of a file (fewer than 4 included) are those
+// of the magic.
+bool StartsAsZolt(const std::uint8_t* bytes, std::size_t count);
+// Whether the header has the magic and sides of at least 1, the only headers
+// a reader takes.
+bool ZoltHeaderValid(const ZoltHeader& header);
+
+// The pixel count and the whole file's size a valid header implies; the
+// largest, 32767 x 32767, needs more than 32 bits.
+std::uint64_t ZoltPixelCount(const ZoltHeader& header);
+inline std::uint64_t ZoltFileSize(const ZoltHeader& header) { return kZoltOverhead + ZoltPixelCount(header); }
+
+// The tag and palette in file order; the reader takes the palette from
+// after the tag, which it does not check.
+void EncodeZoltTail(const ZoltPalette& palette, std::uint8_t out[kZoltTailSize]);
+void DecodeZoltTail(const std::uint8_t in[kZoltTailSize], ZoltPalette& palette);
+
+// A component and a TIFF colour-map value, each way. Only the low 6 bits of
+// a component count, as in a 16-bit colour map.
+constexpr std::uint16_t ZoltToTiffComponent(std::uint8_t c) { return static_cast<std::uint16_t>((c & 63U) << 10U); }
+constexpr std::uint8_t ZoltFromTiffComponent(std::uint16_t value) { return static_cast<std::uint8_t>(value >> 10U); }
+// A component as 8 bits: 0 is 0, 63 is 255, each within 1 of c * 255 / 63.
+constexpr std::uint8_t ZoltTo8BitComponent(std::uint8_t c) {
+  return static_cast<std::uint8_t>(((c & 63U) << 2U) | ((c & 63U) >> 4U));
+}
 
 #endif

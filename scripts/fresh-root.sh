@@ -2,8 +2,9 @@
 # The newcomer's path: a brand-new Debian 12 root (mmdebstrap, variant apt,
 # with ca-certificates and git), this checkout's main cloned into
 # /root/project inside it, and the two commands of the README's Quick start
-# run there as root with a clean environment. Prints each command's status and
-# time; fails if either fails. Every mount lives in a mount namespace of its
+# run there as root with a clean environment; then the Debian packages it
+# built, installed with apt, and the image loader's tests against them.
+# Prints each step's status and time; fails if any fails. Every mount lives in a mount namespace of its
 # own and every folder under one temporary folder, both gone when it ends.
 #   scripts/fresh-root.sh
 set -eu
@@ -57,5 +58,21 @@ while IFS= read -r command; do
   fi
   echo "fresh root, /root/project: $command: status $s, $(($(date +%s) - start)) s"
 done <"$work/commands"
+[ $status -eq 0 ] || exit 1
+# Then the two packages, installed with apt as a user would, so that
+# Debian's triggers register the image loader and the MIME type; the
+# loader's tests against what they registered, and Eye of GNOME showing a
+# file.
+start=$(date +%s)
+if in_root "cd /root/project && (cd build && cpack -G DEB -B /tmp/packages) >/dev/null &&
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+      /tmp/packages/zolt_*.deb /tmp/packages/zolt-gdk-pixbuf_*.deb >/dev/null &&
+    python3 tests/pixbuf_test.py && scripts/screenshots.sh --check" </dev/null >"$work/log" 2>&1; then
+  grep -E 'passed|eog:' "$work/log"
+else
+  status=1
+  tail -n 40 "$work/log"
+fi
+echo "fresh root, installed packages: status $status, $(($(date +%s) - start)) s"
 exit $status
 INSIDE

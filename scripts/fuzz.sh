@@ -34,7 +34,7 @@ fi
 echo "libtiff $(cat "$lib/version"), instrumented"
 
 CC=clang CXX=clang++ BUILD_DIR=build-fuzz scripts/build.sh -DZOLT_FUZZ=ON -DZOLT_LIBTIFF_PREFIX="$lib/inst" >/dev/null
-for target in tiff zolt stdin; do
+for target in tiff zolt stdin pixbuf; do
   work="build-fuzz/corpus/$target"
   mkdir -p "$work" build-fuzz/findings
   echo "fuzz_$target: $seconds s"

@@ -2,7 +2,9 @@
 # Installs the Debian packages that building and testing need, and any named
 # as arguments, if one is missing.
 set -eu
-packages="g++ cmake make libtiff-dev libgtest-dev python3 python3-numpy python3-tifffile parallel man-db groff-base file dpkg-dev lintian $*"
+packages="g++ cmake make pkg-config libtiff-dev libgtest-dev libgdk-pixbuf-2.0-dev python3 python3-numpy python3-tifffile
+  python3-gi gir1.2-gdkpixbuf-2.0 libgdk-pixbuf2.0-bin libglib2.0-bin shared-mime-info parallel man-db groff-base file
+  dpkg-dev lintian $*"
 missing=""
 for p in $packages; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

@@ -10,12 +10,19 @@ tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 files="bin/zoltdec bin/zoltenc share/doc/zolt/changelog.gz share/doc/zolt/copyright share/doc/zolt/examples/convert.mk share/man/man1/zoltdec.1.gz share/man/man1/zoltenc.1.gz share/man/man5/zolt.5.gz"
+# The image loader's package, where the build has it.
+loader=""
+[ ! -f "$build/libpixbufloader-zolt.so" ] || loader=$(pkg-config --variable=gdk_pixbuf_moduledir gdk-pixbuf-2.0)
+pixbuf_files="share/doc/zolt-gdk-pixbuf/changelog.gz share/doc/zolt-gdk-pixbuf/copyright share/mime/packages/zolt.xml share/thumbnailers/zolt.thumbnailer"
+[ -z "$loader" ] || pixbuf_files="$pixbuf_files ${loader#/usr/}/libpixbufloader-zolt.so"
 listed() { tr ' ' '\n' | sed "s|^|$1|" | sort; }
 
 case $mode in
 install)
   cmake --install "$build" --prefix "$tmp/p" >/dev/null
-  [ "$(cd "$tmp/p" && find . -type f | sed 's|^\./||' | sort)" = "$(echo $files | listed '')" ] ||
+  all=$files
+  [ -z "$loader" ] || all="$files $pixbuf_files"
+  [ "$(cd "$tmp/p" && find . -type f | sed 's|^\./||' | sort)" = "$(echo $all | listed '')" ] ||
     fail "installed files: $(cd "$tmp/p" && find . -type f)"
   "$tmp/p/bin/zoltenc" "$src/samples/sample.tif" "$tmp/a.zolt"
   "$tmp/p/bin/zoltdec" "$tmp/a.zolt" "$tmp/b.tif"
@@ -31,13 +38,24 @@ manlint)
   ;;
 package)
   cpack -G DEB --config "$build/CPackConfig.cmake" -B "$tmp/pkg" >/dev/null
-  deb=$(ls "$tmp"/pkg/*.deb)
-  [ "$(dpkg-deb -c "$deb" | awk '{print $6}' | grep -v '/$' | sort)" = "$(echo $files | listed ./usr/)" ] ||
-    fail "package files: $(dpkg-deb -c "$deb")"
-  dpkg-deb -f "$deb" Depends | grep -q 'libtiff6' || fail "Depends: $(dpkg-deb -f "$deb" Depends)"
-  # Neither errors nor warnings from Debian's package checker.
-  tags=$(lintian --tag-display-limit 0 --fail-on none "$deb" 2>/dev/null | grep -E '^[EW]: ' || true)
-  [ -z "$tags" ] || fail "lintian: $tags"
+  # Each package: its name, what it depends on, its files.
+  check_deb() {
+    name=$1 needs=$2
+    shift 2
+    deb=$(ls "$tmp"/pkg/"${name}"_*.deb)
+    [ "$(dpkg-deb -c "$deb" | awk '{print $6}' | grep -v '/$' | sort)" = "$(echo "$@" | listed ./usr/)" ] ||
+      fail "$name's files: $(dpkg-deb -c "$deb")"
+    dpkg-deb -f "$deb" Depends | grep -q "$needs" || fail "$name's Depends: $(dpkg-deb -f "$deb" Depends)"
+    # Neither errors nor warnings from Debian's package checker.
+    tags=$(lintian --tag-display-limit 0 --fail-on none "$deb" 2>/dev/null | grep -E '^[EW]: ' || true)
+    [ -z "$tags" ] || fail "lintian: $tags"
+  }
+  check_deb zolt libtiff6 $files
+  if [ -n "$loader" ]; then
+    check_deb zolt-gdk-pixbuf libgdk-pixbuf-2.0-0 $pixbuf_files
+  else
+    [ "$(ls "$tmp"/pkg/*.deb)" = "$(ls "$tmp"/pkg/zolt_*.deb)" ] || fail "packages: $(ls "$tmp"/pkg)"
+  fi
   ;;
 dlls)
   # The programs load no DLL but Windows' own, and are Windows programs for

@@ -35,7 +35,7 @@ bool ReadZoltHeader(std::FILE* in, const char* name, ZoltHeader& header) {
   std::uint8_t head[kZoltHeaderSize];
   const std::size_t got = std::fread(head, 1, sizeof head, in);
   // A file shorter than the magic is truncated as long as it starts as one.
-  if (std::memcmp(head, kZoltMagic, std::min(got, sizeof kZoltMagic)) != 0) {
+  if (!StartsAsZolt(head, got)) {
     Detail(name, NotZolt(head, got));
     std::fprintf(stderr, "Error: not a ZOLT file\n");
     return false;
@@ -52,12 +52,11 @@ bool ReadZoltHeader(std::FILE* in, const char* name, ZoltHeader& header) {
   }
   // The size of a regular file is known before anything is written; a
   // stream that cannot tell is checked as it is read.
-  const std::uint64_t pixelCount = static_cast<std::uint64_t>(header.width) * static_cast<std::uint64_t>(header.height);
   std::uint64_t size = 0;
   const int fd = fileno(in);
-  if (fd >= 0 && RegularFileSize(fd, size) && size < kZoltOverhead + pixelCount) {
+  if (fd >= 0 && RegularFileSize(fd, size) && size < ZoltFileSize(header)) {
     Detail(name, std::to_string(size) + " bytes; a " + std::to_string(header.width) + " x " +
-                     std::to_string(header.height) + " image needs " + std::to_string(kZoltOverhead + pixelCount));
+                     std::to_string(header.height) + " image needs " + std::to_string(ZoltFileSize(header)));
     std::fprintf(stderr, "Error: ZOLT file is truncated\n");
     return false;
   }
@@ -67,6 +66,8 @@ bool ReadZoltHeader(std::FILE* in, const char* name, ZoltHeader& header) {
 bool ReadZoltPixels(std::FILE* in, std::uint8_t* pixels, std::size_t count) { return ReadExactly(in, pixels, count); }
 
 bool ReadZoltPalette(std::FILE* in, ZoltPalette& palette) {
-  std::uint8_t tag[kZoltTagSize];
-  return ReadExactly(in, tag, sizeof tag) && ReadExactly(in, palette.rgb, sizeof palette.rgb);
+  std::uint8_t tail[kZoltTailSize];
+  if (!ReadExactly(in, tail, sizeof tail)) return false;
+  DecodeZoltTail(tail, palette);
+  return true;
 }

@@ -60,9 +60,9 @@ int WriteData(TIFF* tif, const ZoltHeader& header, std::FILE* in) {
   std::uint16_t blue[256];
   for (std::size_t i = 0; i < 256; ++i) {
     // Components above 63 keep the low 16 bits of the shift.
-    red[i] = static_cast<std::uint16_t>(palette.rgb[3 * i] << 10U);
-    green[i] = static_cast<std::uint16_t>(palette.rgb[3 * i + 1] << 10U);
-    blue[i] = static_cast<std::uint16_t>(palette.rgb[3 * i + 2] << 10U);
+    red[i] = ZoltToTiffComponent(palette.rgb[3 * i]);
+    green[i] = ZoltToTiffComponent(palette.rgb[3 * i + 1]);
+    blue[i] = ZoltToTiffComponent(palette.rgb[3 * i + 2]);
   }
   if (TIFFSetField(tif, TIFFTAG_COLORMAP, red, green, blue) != 1) return WriteFailed();
   // libtiff reports success even where it had no memory for its copy of the

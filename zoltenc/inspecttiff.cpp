@@ -144,9 +144,9 @@ void BuildPalette(TIFF* tif, std::uint16_t photometric, std::uint16_t bits, Zolt
     std::uint16_t* blue = nullptr;
     TIFFGetField(tif, TIFFTAG_COLORMAP, &red, &green, &blue);
     for (std::size_t i = 0; i < entries; ++i) {
-      palette.rgb[3 * i] = static_cast<std::uint8_t>(red[i] >> 10U);
-      palette.rgb[3 * i + 1] = static_cast<std::uint8_t>(green[i] >> 10U);
-      palette.rgb[3 * i + 2] = static_cast<std::uint8_t>(blue[i] >> 10U);
+      palette.rgb[3 * i] = ZoltFromTiffComponent(red[i]);
+      palette.rgb[3 * i + 1] = ZoltFromTiffComponent(green[i]);
+      palette.rgb[3 * i + 2] = ZoltFromTiffComponent(blue[i]);
     }
     return;
   }

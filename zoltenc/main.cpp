@@ -32,7 +32,7 @@ class OutputSink : public PixelSink {
 // What the input is, where libtiff cannot open it as a TIFF file.
 std::string NotTiff(int fd, const char* path) {
   std::uint8_t head[4] = {};
-  if (PreadFull(fd, head, sizeof head, 0) == 4 && std::memcmp(head, kZoltMagic, sizeof head) == 0) {
+  if (PreadFull(fd, head, sizeof head, 0) == 4 && StartsAsZolt(head, sizeof head)) {
     return "a ZOLT file; zoltdec converts ZOLT to TIFF";
   }
   std::uint64_t size = 0;
@@ -76,9 +76,8 @@ int Convert(int argc, char** argv) {
   if (!out) return 1;
   std::uint8_t head[kZoltHeaderSize];
   EncodeZoltHeader(header, head);
-  std::uint8_t tail[kZoltTagSize + kZoltPaletteSize];
-  std::memcpy(tail, kZoltTag, kZoltTagSize);
-  std::memcpy(tail + kZoltTagSize, palette.rgb, kZoltPaletteSize);
+  std::uint8_t tail[kZoltTailSize];
+  EncodeZoltTail(palette, tail);
   const std::uint64_t pixelCount = std::uint64_t{image.width} * image.height;
 
   if (!out->WriteAt(0, head, sizeof head)) {
