@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "cli.h"
-#include "fileio.h"
+#include "files.h"
 
 OutputFile::OutputFile(Kind kind, UniqueFd fd, std::string target)
     : kind_(kind), fd_(std::move(fd)), target_(std::move(target)) {}

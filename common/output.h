@@ -24,18 +24,8 @@
 #include <memory>
 #include <string>
 
+#include "files.h"
 #include "resources.h"
-
-// Tells whether two open descriptors are one file: the device (volume) and
-// the file's number on it.
-struct FileId {
-  std::uint64_t device = 0;
-  std::uint64_t inode = 0;
-};
-inline bool operator==(const FileId& a, const FileId& b) { return a.device == b.device && a.inode == b.inode; }
-bool IdentifyFile(int fd, FileId& id);
-// The file path names, links followed; false when it names none.
-bool IdentifyPath(const std::string& path, FileId& id);
 
 class OutputFile {
  public:
@@ -63,8 +53,10 @@ class OutputFile {
   // Writes size bytes at offset. Safe to call from several threads at once
   // when Positioned().
   bool WriteAt(std::uint64_t offset, const void* data, std::size_t size);
-  // Makes the content the output: copies out a spool file, closes, links and
-  // renames. False when any of it fails; the output path is then as it was.
+  // Makes the content the output: copies out a spool file, syncs the content
+  // to the disk, closes, links and renames, and syncs the folder. False when
+  // any of it fails; the output path is then as it was, except after a failed
+  // folder sync, when it holds the whole new file.
   bool Commit();
 
  private:

@@ -1,6 +1,6 @@
 #include "resources.h"
 
-#include <unistd.h>
+#include "files.h"
 
 UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
   if (this != &other) {
@@ -20,5 +20,5 @@ int UniqueFd::Release() {
 
 bool UniqueFd::Close() {
   if (fd_ < 0) return true;
-  return close(Release()) == 0;
+  return CloseFd(Release());
 }

@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <thread>
 
-#include "fileio.h"
+#include "tiffhandle.h"
 #include "input.h"
 #include "memtiff.h"
 

@@ -119,7 +119,7 @@ std::vector<std::uint8_t> Zolt(int width, int height, const char* magic = "ZOLT"
   const long count = static_cast<long>(width) * height;
   for (long i = 0; i < count; ++i) bytes.push_back(static_cast<std::uint8_t>(i * 7));
   bytes.insert(bytes.end(), tag, tag + 4);
-  for (int i = 0; i < 768; ++i) bytes.push_back(static_cast<std::uint8_t>(i % 64));
+  for (std::size_t i = 0; i < kZoltPaletteSize; ++i) bytes.push_back(static_cast<std::uint8_t>(i % 64));
   return bytes;
 }
 
@@ -355,7 +355,7 @@ TEST_P(Cli, StatusMessageAndOutput) {
         ASSERT_EQ(RunProgram(kEnc, {out, dir + "/back.zolt"}).status, 0);
         std::vector<std::uint8_t> want = ReadFileBytes(in);
         std::copy_n("ZOLT", 4, want.begin());
-        std::copy_n("RGB ", 4, want.end() - 772);
+        std::copy_n("RGB ", 4, want.end() - kZoltTailSize);
         EXPECT_EQ(ReadFileBytes(dir + "/back.zolt"), want);
       }
       break;
@@ -417,14 +417,14 @@ TEST(CliFormat, SizesOffsetsAndRoundTrip) {
     ASSERT_EQ(RunProgram(kEnc, {dir + "/b.tif", dir + "/b.zolt"}).status, 0);
     const std::vector<std::uint8_t> zolt = ReadFileBytes(dir + "/a.zolt");
     const std::size_t pixels = static_cast<std::size_t>(size.width) * size.height;
-    ASSERT_EQ(zolt.size(), 780 + pixels);
+    ASSERT_EQ(zolt.size(), kZoltOverhead + pixels);
     EXPECT_EQ(zolt[4] | zolt[5] << 8, static_cast<int>(size.width));
     EXPECT_EQ(zolt[6] | zolt[7] << 8, static_cast<int>(size.height));
     EXPECT_EQ(std::string(zolt.begin() + 8 + pixels, zolt.begin() + 12 + pixels), "RGB ");
     const std::vector<std::uint8_t> want = ExpectedPixels(spec);
     EXPECT_TRUE(std::equal(want.begin(), want.end(), zolt.begin() + 8));
     const ZoltPalette palette = ExpectedPalette(spec);
-    EXPECT_TRUE(std::equal(palette.rgb, palette.rgb + 768, zolt.begin() + 12 + pixels));
+    EXPECT_TRUE(std::equal(palette.rgb, palette.rgb + kZoltPaletteSize, zolt.begin() + kZoltHeaderSize + kZoltTagSize + pixels));
     EXPECT_EQ(ReadFileBytes(dir + "/b.zolt"), zolt);
   }
   // A file made by hand, palette entry 7 = (63, 0, 31), comes back byte for byte.
@@ -462,7 +462,7 @@ TEST(CliFormat, LargestImages) {
     zolt.seekg(static_cast<std::streamoff>(7 + kPixels));
     zolt.read(tail.data(), 5);
     zolt.seekg(0, std::ios::end);
-    EXPECT_EQ(static_cast<std::uint64_t>(zolt.tellg()), 780 + kPixels) << layout.name;
+    EXPECT_EQ(static_cast<std::uint64_t>(zolt.tellg()), kZoltOverhead + kPixels) << layout.name;
     EXPECT_EQ(std::string(head.begin(), head.end()), std::string("ZOLT\xFF\x7F\xFF\x7F", 8)) << layout.name;
     EXPECT_EQ(std::string(tail.begin(), tail.end()), std::string("\0RGB ", 5)) << layout.name;
     if (layout.samples == 1 && layout.rowsPerStrip == 64) {
@@ -513,7 +513,7 @@ TEST(CliFaults, EveryTruncatedTiff) {
       if (r.status == 0) {
         ++converted;
         const std::vector<std::uint8_t> zolt = ReadFileBytes(dir + "/out.zolt");
-        ASSERT_EQ(zolt.size(), 780 + pixels.size()) << name << " cut at " << length;
+        ASSERT_EQ(zolt.size(), kZoltOverhead + pixels.size()) << name << " cut at " << length;
         EXPECT_TRUE(std::equal(pixels.begin(), pixels.end(), zolt.begin() + 8)) << name << " cut at " << length;
         unlink((dir + "/out.zolt").c_str());
       } else {

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "fileio.h"
+#include "tiffhandle.h"
 #include "input.h"
 #include "memtiff.h"
 #include "readdata.h"

@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "cli.h"
-#include "fileio.h"
+#include "tiffhandle.h"
 #include "input.h"
 #include "output.h"
 #include "readzolt.h"

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "cli.h"
-#include "fileio.h"
+#include "files.h"
 
 namespace {
 bool ReadExactly(std::FILE* in, void* buffer, std::size_t size) {

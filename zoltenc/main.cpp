@@ -7,7 +7,7 @@
 #include <string>
 
 #include "cli.h"
-#include "fileio.h"
+#include "tiffhandle.h"
 #include "input.h"
 #include "output.h"
 #include "readdata.h"

@@ -13,7 +13,7 @@
 #include <cstring>
 
 #include "cli.h"
-#include "fileio.h"
+#include "tiffhandle.h"
 #include "process.h"
 #include "resources.h"
 

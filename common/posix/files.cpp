@@ -8,10 +8,8 @@
 #include <cstdlib>
 #include <limits>
 #include <string>
-#include <vector>
 
-#include "fileio.h"
-#include "output.h"
+#include "files.h"
 
 long long PreadFull(int fd, void* buffer, std::size_t size, std::uint64_t offset) {
   auto* bytes = static_cast<std::uint8_t*>(buffer);
@@ -45,15 +43,30 @@ bool WriteFull(int fd, const void* buffer, std::size_t size, std::uint64_t offse
   return true;
 }
 
-bool CopyStream(int from, int to, bool fromStart) {
-  if (fromStart && lseek(from, 0, SEEK_SET) != 0) return false;
-  std::vector<std::uint8_t> buffer(std::size_t{1} << 20U);
+long long ReadSome(int fd, void* buffer, std::size_t size) {
   for (;;) {
-    const ssize_t n = read(from, buffer.data(), buffer.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return n == 0;
-    if (!WriteFull(to, buffer.data(), static_cast<std::size_t>(n), kAppend)) return false;
+    const ssize_t n = read(fd, buffer, size);
+    if (n >= 0 || errno != EINTR) return n;
   }
+}
+
+bool Rewind(int fd) { return lseek(fd, 0, SEEK_SET) == 0; }
+
+bool CloseFd(int fd) { return close(fd) == 0; }
+
+UniqueFd OpenForReading(const char* path) { return UniqueFd(open(path, O_RDONLY | O_CLOEXEC)); }
+
+UniqueFd DuplicateStandardInput() { return UniqueFd(fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0)); }
+
+bool IsFolderFd(int fd) {
+  struct stat st {};
+  return fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+FilePtr StreamOf(UniqueFd& fd) {
+  FilePtr file(fdopen(fd.Get(), "rb"));
+  if (file) (void)fd.Release();  // the stream owns it now
+  return file;
 }
 
 UniqueFd MakeSpoolFile() {

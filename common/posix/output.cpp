@@ -15,7 +15,7 @@
 #include <cstring>
 #include <vector>
 
-#include "fileio.h"
+#include "files.h"
 #include "output.h"
 
 // A file's identity from its status (common/posix/files.cpp).

@@ -7,8 +7,7 @@
 #include <cerrno>
 #include <vector>
 
-#include "fileio.h"
-#include "output.h"
+#include "files.h"
 #include "system.h"
 
 std::wstring Widen(const std::string& utf8) {
@@ -126,20 +125,33 @@ bool WriteFull(int fd, const void* buffer, std::size_t size, std::uint64_t offse
   return true;
 }
 
-bool CopyStream(int from, int to, bool fromStart) {
-  const HANDLE h = HandleOf(from);
-  LARGE_INTEGER start{};
-  if (fromStart && SetFilePointerEx(h, start, nullptr, FILE_BEGIN) == 0) return false;
-  std::vector<std::uint8_t> buffer(std::size_t{1} << 20U);
-  for (;;) {
-    DWORD n = 0;
-    if (ReadFile(h, buffer.data(), static_cast<DWORD>(buffer.size()), &n, nullptr) == 0) {
-      // The writer closing its end of a pipe ends the stream.
-      return GetLastError() == ERROR_BROKEN_PIPE || GetLastError() == ERROR_HANDLE_EOF;
-    }
-    if (n == 0) return true;
-    if (!WriteFull(to, buffer.data(), n, kAppend)) return false;
+long long ReadSome(int fd, void* buffer, std::size_t size) {
+  DWORD n = 0;
+  if (ReadFile(HandleOf(fd), buffer, static_cast<DWORD>(std::min(size, kChunk)), &n, nullptr) == 0) {
+    // The writer closing its end of a pipe ends the stream.
+    return GetLastError() == ERROR_BROKEN_PIPE || GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
   }
+  return n;
+}
+
+bool Rewind(int fd) {
+  const LARGE_INTEGER start{};
+  return SetFilePointerEx(HandleOf(fd), start, nullptr, FILE_BEGIN) != 0;
+}
+
+bool CloseFd(int fd) { return _close(fd) == 0; }
+
+UniqueFd OpenForReading(const char* path) { return OpenExisting(path, GENERIC_READ); }
+
+UniqueFd DuplicateStandardInput() { return UniqueFd(_dup(0)); }
+
+// A folder cannot be opened as a file here.
+bool IsFolderFd(int /*fd*/) { return false; }
+
+FilePtr StreamOf(UniqueFd& fd) {
+  FilePtr file(_fdopen(fd.Get(), "rb"));
+  if (file) (void)fd.Release();  // the stream owns it now
+  return file;
 }
 
 UniqueFd MakeSpoolFile() {

@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "fileio.h"
+#include "files.h"
 #include "output.h"
 #include "rename.h"
 #include "system.h"

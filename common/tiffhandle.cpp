@@ -1,4 +1,4 @@
-#include "fileio.h"
+#include "tiffhandle.h"
 
 #include <algorithm>
 #include <cstdarg>
