@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 
 #include "resources.h"
@@ -35,6 +36,24 @@ bool IsFolderFd(int fd);
 // A stream that owns fd from now on, fd released; null (fd kept) if none.
 FilePtr StreamOf(UniqueFd& fd);
 constexpr int kStandardInput = 0;
+
+// The characters that end a folder's part of a path ("/"; on Windows "\\/"),
+// this host's name and this process's number.
+extern const char kPathSeparators[];
+std::string HostName();
+unsigned long ProcessId();
+
+// The folder part of a path ("." when there is none), the name in it, and a
+// name joined to a folder.
+std::string DirOf(const std::string& path);
+std::string BaseOf(const std::string& path);
+std::string JoinPath(const std::string& folder, const std::string& name);
+
+// Gives a new file a name of its own, prefix + N + ".tmp" for a count N:
+// create makes the file under a proposed name, and a name already taken
+// (create false, errno EEXIST) is replaced by the next, 100 times at most.
+// Returns the name, or "" when create fails otherwise.
+std::string TakeName(const std::string& prefix, const std::function<bool(const std::string&)>& create);
 
 
 // Reads up to size bytes at offset; stops early only at the end of the file.

@@ -80,3 +80,11 @@ std::unique_ptr<OutputFile> OpenOutput(const char* path, OutputFile::Access how,
   }
   return nullptr;
 }
+
+std::string TempPrefix(const std::string& target) {
+  return "." + BaseOf(target).substr(0, 120) + "." + HostName().substr(0, 64) + ".";
+}
+
+std::string TakeTempName(const std::string& target, const std::function<bool(const std::string&)>& create) {
+  return TakeName(JoinPath(DirOf(target), TempPrefix(target) + std::to_string(ProcessId()) + "-"), create);
+}

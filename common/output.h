@@ -21,6 +21,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -89,5 +90,12 @@ class OutputFile {
 // (a line naming the file, then the message) and returns null.
 std::unique_ptr<OutputFile> OpenOutput(const char* path, OutputFile::Access how, const char* inputPath,
                                        const FileId& input);
+
+// For the systems' parts of OutputFile: the start of the hidden names of
+// target's temporary files made by this host, ".NAME.HOST." (the host keeps
+// apart the names of hosts that share a folder), and a new temporary file
+// beside target, made by create under ".NAME.HOST.PID-N.tmp" (see TakeName).
+std::string TempPrefix(const std::string& target);
+std::string TakeTempName(const std::string& target, const std::function<bool(const std::string&)>& create);
 
 #endif

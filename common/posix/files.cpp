@@ -43,6 +43,15 @@ bool WriteFull(int fd, const void* buffer, std::size_t size, std::uint64_t offse
   return true;
 }
 
+const char kPathSeparators[] = "/";
+
+std::string HostName() {
+  char name[256] = {};
+  return gethostname(name, sizeof name - 1) == 0 && name[0] != '\0' ? name : "localhost";
+}
+
+unsigned long ProcessId() { return static_cast<unsigned long>(getpid()); }
+
 long long ReadSome(int fd, void* buffer, std::size_t size) {
   for (;;) {
     const ssize_t n = read(fd, buffer, size);

@@ -23,18 +23,6 @@ FileId IdOf(const struct stat& st);
 
 namespace {
 
-// The folder part of a path ("." when there is none) and the name in it.
-std::string DirOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string BaseOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 // The file a path finally names: symbolic links are followed, even to a
 // target that does not exist yet, which is then created.
 std::string ResolveLinks(const std::string& path) {
@@ -46,33 +34,9 @@ std::string ResolveLinks(const std::string& path) {
     const ssize_t n = readlink(target.c_str(), link.data(), PATH_MAX);
     if (n <= 0) return target;
     const std::string to(link.data(), static_cast<std::size_t>(n));
-    target = to[0] == '/' ? to : DirOf(target).append("/").append(to);
+    target = to[0] == '/' ? to : JoinPath(DirOf(target), to);
   }
   return target;  // a loop: opening it fails with ELOOP
-}
-
-// The start of the hidden names of target's temporary files made by this
-// host: ".NAME.HOST.", then "PID-N.tmp". The host keeps the names of hosts
-// that share a folder apart.
-std::string TempPrefix(const std::string& target) {
-  char name[256] = {};
-  const std::string host = gethostname(name, sizeof name - 1) == 0 && name[0] != '\0' ? name : "localhost";
-  return "." + BaseOf(target).substr(0, 120) + "." + host.substr(0, 64) + ".";
-}
-
-// Gives a file beside target a hidden name of its own: create makes the file
-// under a proposed name (O_EXCL or linkat), and a name already taken is
-// replaced by another. Returns the name, or "" when create fails otherwise.
-template <typename Create>
-std::string TakeTempName(const std::string& target, Create create) {
-  static unsigned counter = 0;
-  const std::string prefix = DirOf(target) + "/" + TempPrefix(target) + std::to_string(getpid()) + "-";
-  for (int i = 0; i < 100; ++i) {
-    std::string name = prefix + std::to_string(counter++) + ".tmp";
-    if (create(name)) return name;
-    if (errno != EEXIST) break;
-  }
-  return {};
 }
 
 // The number the digits at p spell (at most nine), p moved past them; -1
@@ -99,7 +63,7 @@ void RemoveStaleTemps(const std::string& target) {
     const char* rest = name.c_str() + prefix.size();
     const long pid = ReadNumber(rest);
     if (pid <= 0 || *rest++ != '-' || ReadNumber(rest) < 0 || std::strcmp(rest, ".tmp") != 0) continue;
-    if (pid == getpid() || kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
+    if (pid == static_cast<long>(ProcessId()) || kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
     unlinkat(dirfd(dir.get()), name.c_str(), 0);
   }
 }
@@ -117,11 +81,9 @@ bool SyncFolder(const std::string& path) {
   return result == 0 || errno == EINVAL;
 }
 
-bool IsSameFile(const struct stat& st, const FileId& id) { return IdOf(st) == id; }
-
 bool IsSameRegularFile(const std::string& path, const FileId& id) {
   struct stat st {};
-  return lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && IsSameFile(st, id);
+  return lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && IdOf(st) == id;
 }
 
 }  // namespace
@@ -175,7 +137,7 @@ std::unique_ptr<OutputFile> OutputFile::Open(const std::string& path, Access how
 
   // No temporary file can be made in the folder: write the existing file in
   // place, unless it is the input being read.
-  if (!exists || IsSameFile(st, input)) return nullptr;
+  if (!exists || IdOf(st) == input) return nullptr;
   fd = UniqueFd(open(target.c_str(), O_WRONLY | O_TRUNC | O_NOCTTY | O_CLOEXEC));
   if (!fd) return nullptr;
   file.reset(new OutputFile(Kind::kInPlace, std::move(fd), path));

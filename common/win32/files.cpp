@@ -45,6 +45,10 @@ void SetErrnoFromLastError() {
     case ERROR_OUTOFMEMORY:
       errno = ENOMEM;
       break;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+      errno = EEXIST;
+      break;
     case ERROR_DISK_FULL:
     case ERROR_HANDLE_DISK_FULL:
       errno = ENOSPC;
@@ -125,6 +129,16 @@ bool WriteFull(int fd, const void* buffer, std::size_t size, std::uint64_t offse
   return true;
 }
 
+const char kPathSeparators[] = "\\/";
+
+std::string HostName() {
+  wchar_t name[256] = {};
+  DWORD size = 255;
+  return GetComputerNameExW(ComputerNameDnsHostname, name, &size) != 0 && size > 0 ? Narrow(name) : "localhost";
+}
+
+unsigned long ProcessId() { return GetCurrentProcessId(); }
+
 long long ReadSome(int fd, void* buffer, std::size_t size) {
   DWORD n = 0;
   if (ReadFile(HandleOf(fd), buffer, static_cast<DWORD>(std::min(size, kChunk)), &n, nullptr) == 0) {
@@ -158,17 +172,15 @@ UniqueFd MakeSpoolFile() {
   wchar_t dir[MAX_PATH + 1];
   const DWORD length = GetTempPathW(MAX_PATH + 1, dir);
   if (length == 0 || length > MAX_PATH) return UniqueFd();
-  static unsigned counter = 0;
-  for (int i = 0; i < 100; ++i) {
-    const std::wstring name = std::wstring(dir) + L"zolt-spool-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                              std::to_wstring(counter++) + L".tmp";
+  HANDLE h = INVALID_HANDLE_VALUE;
+  TakeName(Narrow(dir) + "zolt-spool-" + std::to_string(ProcessId()) + "-", [&h](const std::string& name) {
     // Deleted when its last handle closes, however the process ends.
-    HANDLE h = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
-                           FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-    if (h != INVALID_HANDLE_VALUE) return AdoptHandle(h);
-    if (GetLastError() != ERROR_FILE_EXISTS) break;
-  }
-  return UniqueFd();
+    h = CreateFileW(Widen(name).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                    FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (h == INVALID_HANDLE_VALUE) SetErrnoFromLastError();
+    return h != INVALID_HANDLE_VALUE;
+  });
+  return AdoptHandle(h);
 }
 
 bool RegularFileSize(int fd, std::uint64_t& size) {

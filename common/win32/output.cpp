@@ -16,18 +16,6 @@
 
 namespace {
 
-std::size_t LastSeparator(const std::wstring& path) { return path.find_last_of(L"\\/"); }
-
-std::wstring DirOf(const std::wstring& path) {
-  const std::size_t slash = LastSeparator(path);
-  return slash == std::wstring::npos ? L"." : path.substr(0, slash);
-}
-
-std::wstring BaseOf(const std::wstring& path) {
-  const std::size_t slash = LastSeparator(path);
-  return slash == std::wstring::npos ? path : path.substr(slash + 1);
-}
-
 // What a path names now: nothing, a file on a disk (links followed), a
 // folder, or something else (NUL, CON, a pipe).
 enum class Found { kNothing, kFile, kFolder, kOther, kError };
@@ -80,7 +68,8 @@ std::wstring FullPath(const std::wstring& path) {
   return m == 0 || m >= n ? path : std::wstring(full.data(), m);
 }
 
-bool SameFile(const FileId& a, const FileId& b) { return a.inode != 0 && a.device == b.device && a.inode == b.inode; }
+// Whether a is a file on a disk (a pipe or device has no number) and b too.
+bool SameFile(const FileId& a, const FileId& b) { return a.inode != 0 && a == b; }
 
 bool SetDeleteDisposition(HANDLE h, bool remove) {
   FILE_DISPOSITION_INFO disposition{};
@@ -164,33 +153,28 @@ std::unique_ptr<OutputFile> OutputFile::Open(const std::string& path, Access how
   // A read-only file is refused, as one this user may not write; and a name
   // ending in a separator is a folder.
   const bool exists = found == Found::kFile;
-  if ((exists && (info.attributes & FILE_ATTRIBUTE_READONLY) != 0) || BaseOf(wide).empty()) {
+  if ((exists && (info.attributes & FILE_ATTRIBUTE_READONLY) != 0) || BaseOf(path).empty()) {
     errno = EACCES;
     return nullptr;
   }
   const std::wstring target = exists ? info.final : FullPath(wide);
 
-  static unsigned counter = 0;
-  const std::wstring prefix = DirOf(target) + L"\\." + BaseOf(target).substr(0, 200) + L"." +
-                              std::to_wstring(GetCurrentProcessId()) + L"-";
-  for (int i = 0; i < 100; ++i) {
-    const std::wstring temp = prefix + std::to_wstring(counter++) + L".tmp";
-    HANDLE h = CreateFileW(temp.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                           nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) {
-      if (GetLastError() == ERROR_FILE_EXISTS) continue;
-      SetErrnoFromLastError();
-      break;
-    }
+  HANDLE h = INVALID_HANDLE_VALUE;
+  const std::string temp = TakeTempName(Narrow(target), [&h](const std::string& candidate) {
+    h = CreateFileW(Widen(candidate).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                    nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) SetErrnoFromLastError();
+    return h != INVALID_HANDLE_VALUE;
+  });
+  if (!temp.empty()) {
     const Kind kind = SetDeleteDisposition(h, true) ? Kind::kUnnamed : Kind::kNamed;
     UniqueFd fd = AdoptHandle(h);
-    if (!fd) {
-      DeleteFileW(temp.c_str());
-      break;
+    if (fd) {
+      std::unique_ptr<OutputFile> file(new OutputFile(kind, std::move(fd), Narrow(target)));
+      file->tempName_ = temp;
+      return file;
     }
-    std::unique_ptr<OutputFile> file(new OutputFile(kind, std::move(fd), Narrow(target)));
-    file->tempName_ = Narrow(temp);
-    return file;
+    DeleteFileW(Widen(temp).c_str());
   }
 
   // No temporary file can be made in the folder: write the existing file in
