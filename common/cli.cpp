@@ -14,23 +14,6 @@ namespace {
 const char* program = "zolt";
 }  // namespace
 
-int HandleArguments(int argc, char** argv, const char* name, const char* usage, const char* help) {
-  program = name;
-  if (argc == 3) return -1;
-  const char* asRun = argc > 0 ? argv[0] : name;
-  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-    std::printf("%s %s\n", name, ZOLT_VERSION);
-    return 0;
-  }
-  std::printf(usage, asRun);
-  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-    std::fputs(help, stdout);
-    std::printf("See %s.\n", ManualPage(name).c_str());
-    return 0;
-  }
-  return 5;
-}
-
 const char* DisplayName(const char* path, bool output) {
   if (std::strcmp(path, "-") != 0) return path;
   return output ? "standard output" : "standard input";
@@ -76,10 +59,22 @@ std::string OpenFailure(int error, const char* path, bool output) {
   }
 }
 
-int RunConversion(int (*convert)(int, char**), int argc, char** argv) {
+int RunConversion(const Program& run, int argc, char** argv) {
   try {
     PrepareProcess(argc, argv);
-    return convert(argc, argv);
+    program = run.name;
+    if (argc == 3) return run.convert(argv[1], argv[2]);
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+      std::printf("%s %s\n", run.name, ZOLT_VERSION);
+      return 0;
+    }
+    std::printf(run.usage, argc > 0 ? argv[0] : run.name);
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+      std::fputs(run.help, stdout);
+      std::printf("See %s.\n", ManualPage(run.name).c_str());
+      return 0;
+    }
+    return 5;
   } catch (const std::bad_alloc&) {
     std::fputs("Error: can't allocate temporary buffer\n", stderr);
     return 1;

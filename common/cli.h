@@ -4,13 +4,15 @@
 
 #include <string>
 
-// Handles "--help" (or "-h") and "--version" as the only argument, and any argument
-// count other than two paths: prints to standard output and returns the
-// exit status (0, or 5 with the usage line). Returns -1 when the program
-// should convert argv[1] to argv[2]. usage holds one %s, the program's name
-// as run; help describes the arguments. name is the program's name in
-// Detail lines from then on.
-int HandleArguments(int argc, char** argv, const char* name, const char* usage, const char* help);
+// A program: its name (in Detail lines too), its usage line with one %s for
+// the name it was run as, the help that describes its arguments, and its
+// conversion of the file in to the file out, which returns the exit status.
+struct Program {
+  const char* name;
+  const char* usage;
+  const char* help;
+  int (*convert)(const char* in, const char* out);
+};
 
 // How a path is named in messages: "standard input" or "standard output"
 // for "-", otherwise the path as given.
@@ -28,10 +30,13 @@ void Detail(const char* file, const std::string& what);
 // own words.
 std::string OpenFailure(int error, const char* path, bool output);
 
-// Runs a program's conversion and returns its exit status. Where memory runs
-// out in code that allocates with new (a path, a handle), every owner on the
-// way cleans up as for any other failure, and it ends as a failed buffer
-// allocation does: the message, status 1.
-int RunConversion(int (*convert)(int, char**), int argc, char** argv);
+// Runs a program and returns its exit status. "--help" (or "-h") and
+// "--version" as the only argument, and any argument count other than two
+// paths, print to standard output and end with 0 (or 5 with the usage line);
+// two paths are converted. Where memory runs out in code that allocates with
+// new (a path, a handle), every owner on the way cleans up as for any other
+// failure, and it ends as a failed buffer allocation does: the message,
+// status 1.
+int RunConversion(const Program& program, int argc, char** argv);
 
 #endif

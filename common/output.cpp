@@ -10,18 +10,62 @@
 OutputFile::OutputFile(Kind kind, UniqueFd fd, std::string target)
     : kind_(kind), fd_(std::move(fd)), target_(std::move(target)) {}
 
-std::unique_ptr<OutputFile> OutputFile::ForStream(UniqueFd out, Access how, const std::string& target, bool& terminal) {
-  if (!out) return nullptr;
+OutputFile::Opened OutputFile::ForStream(UniqueFd out, Access how, const std::string& target) {
+  Opened opened;
+  if (!out) return opened;
   if (IsTerminal(out.Get())) {
-    terminal = true;
-    return nullptr;
+    opened.terminal = true;
+  } else if (how == Access::kSequential) {
+    opened.file.reset(new OutputFile(Kind::kStream, std::move(out), target));
+  } else if (UniqueFd spool = MakeSpoolFile()) {
+    opened.file.reset(new OutputFile(Kind::kSpool, std::move(spool), target));
+    opened.file->streamFd_ = std::move(out);
   }
-  if (how == Access::kSequential) return std::unique_ptr<OutputFile>(new OutputFile(Kind::kStream, std::move(out), target));
-  UniqueFd spool = MakeSpoolFile();
-  if (!spool) return nullptr;
-  std::unique_ptr<OutputFile> file(new OutputFile(Kind::kSpool, std::move(spool), target));
-  file->streamFd_ = std::move(out);
-  return file;
+  return opened;
+}
+
+OutputFile::Opened OutputFile::Open(const std::string& path, Access how, const FileId& input) {
+  // Standard output, a device, pipe, socket or terminal: written straight
+  // through, in the order the bytes come, whatever standard output is.
+  if (path == "-") return ForStream(DuplicateStandardOutput(), how, path);
+  const OutputTarget target = InspectOutput(path);
+  using Found = OutputTarget::Found;
+  if (target.found == Found::kFolder || target.found == Found::kError) return {};
+  if (target.found == Found::kOther) return ForStream(OpenOutputStream(target.path), how, target.path);
+  // Only a file this user may write is replaced, as when it was opened for
+  // writing.
+  if (!target.replaceable) return {};
+  const bool exists = target.found == Found::kFile;
+
+  std::unique_ptr<OutputFile> file;
+  UniqueFd fd = CreateUnnamedBeside(target.path);
+  if (fd) {
+    file.reset(new OutputFile(Kind::kUnnamed, std::move(fd), target.path));
+  } else {
+    RemoveStaleTemps(target.path);
+    bool vanishes = false;
+    std::string name = TakeTempName(target.path, [&fd, &vanishes](const std::string& candidate) {
+      fd = CreateTempFile(candidate, vanishes);
+      return static_cast<bool>(fd);
+    });
+    if (!name.empty()) {
+      file.reset(new OutputFile(vanishes ? Kind::kUnnamed : Kind::kNamed, std::move(fd), target.path));
+      file->tempName_ = std::move(name);
+    }
+  }
+  if (file) {
+    if (exists) KeepOwnerAndMode(file->Fd(), target.path);
+    return {std::move(file)};
+  }
+
+  // No temporary file can be made in the folder: write the existing file in
+  // place, unless it is the input being read.
+  if (!exists || (target.id.inode != 0 && target.id == input)) return {};
+  fd = OpenInPlace(target.path);
+  if (!fd) return {};
+  file.reset(new OutputFile(Kind::kInPlace, std::move(fd), path));
+  file->id_ = target.id;
+  return {std::move(file)};
 }
 
 bool OutputFile::WriteAt(std::uint64_t offset, const void* data, std::size_t size) {
@@ -68,11 +112,10 @@ std::unique_ptr<OutputFile> OpenOutput(const char* path, OutputFile::Access how,
     std::fputs("Error: output file is the input file\n", stderr);
     return nullptr;
   }
-  bool terminal = false;
   errno = 0;
-  std::unique_ptr<OutputFile> out = OutputFile::Open(path, how, input, terminal);
-  if (out) return out;
-  if (terminal) {
+  OutputFile::Opened out = OutputFile::Open(path, how, input);
+  if (out.file) return std::move(out.file);
+  if (out.terminal) {
     std::fputs("Error: won't write binary data to a terminal\n", stderr);
   } else {
     Detail(DisplayName(path, true), OpenFailure(errno, path, true));

@@ -35,10 +35,15 @@ class OutputFile {
     kSeekable,    // the writer seeks (libtiff): Fd() must be a seekable file
   };
 
+  // An opened output, or why there is none: the output is a terminal, or
+  // (file and terminal both null and false) errno tells.
+  struct Opened {
+    std::unique_ptr<OutputFile> file;
+    bool terminal = false;
+  };
   // Opens the output for path ("-": standard output); input is the file
-  // being converted, which is never written in place. Null when no output
-  // can be had; terminal is then true when the output is a terminal.
-  static std::unique_ptr<OutputFile> Open(const std::string& path, Access how, const FileId& input, bool& terminal);
+  // being converted, which is never written in place.
+  static Opened Open(const std::string& path, Access how, const FileId& input);
 
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
@@ -68,7 +73,7 @@ class OutputFile {
   // The output for a stream (standard output, a device, a pipe) open as
   // out: straight through, or through a spool file for a writer that seeks;
   // refused for a terminal.
-  static std::unique_ptr<OutputFile> ForStream(UniqueFd out, Access how, const std::string& target, bool& terminal);
+  static Opened ForStream(UniqueFd out, Access how, const std::string& target);
   // Puts the temporary file in the target's place (the system's part of
   // Commit()), and removes what a failed run leaves (of the destructor).
   bool ReplaceTarget();
@@ -90,6 +95,36 @@ class OutputFile {
 // (a line naming the file, then the message) and returns null.
 std::unique_ptr<OutputFile> OpenOutput(const char* path, OutputFile::Access how, const char* inputPath,
                                        const FileId& input);
+
+// What each system supplies to OutputFile::Open (common/posix, common/win32).
+
+// What an output path names.
+struct OutputTarget {
+  enum class Found { kNothing, kFile, kFolder, kOther, kError };
+  Found found = Found::kError;  // kOther: a device, pipe, socket or terminal
+  std::string path;             // the file to write: links followed
+  FileId id;                    // kFile: which file it is
+  // Whether a file may be written there: an existing file this user may
+  // write, or a name that can be a file's. When false, errno tells why.
+  bool replaceable = false;
+};
+OutputTarget InspectOutput(const std::string& path);
+UniqueFd DuplicateStandardOutput();
+// Opens a device or pipe for writing.
+UniqueFd OpenOutputStream(const std::string& path);
+// A file with no name in target's folder, which a commit links into place;
+// invalid where the system or the folder has none.
+UniqueFd CreateUnnamedBeside(const std::string& target);
+// Creates the file name exclusively (errno EEXIST when the name is taken);
+// vanishes tells whether it goes with the process unless kept on commit.
+UniqueFd CreateTempFile(const std::string& name, bool& vanishes);
+// Removes what runs killed before their commit left of target's temporary
+// files, where those can be left behind.
+void RemoveStaleTemps(const std::string& target);
+// Gives the replacement fd the owner and permissions of the file target.
+void KeepOwnerAndMode(int fd, const std::string& target);
+// Opens the existing file target for writing, emptied.
+UniqueFd OpenInPlace(const std::string& target);
 
 // For the systems' parts of OutputFile: the start of the hidden names of
 // target's temporary files made by this host, ".NAME.HOST." (the host keeps

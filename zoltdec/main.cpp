@@ -13,19 +13,13 @@
 
 namespace {
 
-int Convert(int argc, char** argv) {
-  const int status = HandleArguments(argc, argv, "zoltdec", "Usage: %s in.zolt out.tiff\n",
-                                     "Converts a ZOLT file to an uncompressed paletted 8-bit TIFF image.\n"
-                                     "  in.zolt   the ZOLT file to read; - reads standard input\n"
-                                     "  out.tiff  the TIFF file to write, replaced only when all went well;\n"
-                                     "            - writes standard output\n");
-  if (status >= 0) return status;
-  const char* inputName = DisplayName(argv[1], false);
+int Convert(const char* inPath, const char* outPath) {
+  const char* inputName = DisplayName(inPath, false);
   errno = 0;
-  FilePtr in = OpenStreamInput(argv[1]);
+  FilePtr in = OpenStreamInput(inPath);
   FileId inputId;
   if (!in || !IdentifyFile(fileno(in.get()), inputId)) {
-    Detail(inputName, OpenFailure(errno, argv[1], false));
+    Detail(inputName, OpenFailure(errno, inPath, false));
     std::fprintf(stderr, "Error: Can't open ZOLT File\n");
     return 1;
   }
@@ -36,11 +30,11 @@ int Convert(int argc, char** argv) {
   if (!ReadZoltHeader(in.get(), inputName, header)) return 1;
 
   // libtiff seeks while it writes: a pipe or device gets a spool file.
-  const auto out = OpenOutput(argv[2], OutputFile::Access::kSeekable, argv[1], inputId);
+  const auto out = OpenOutput(outPath, OutputFile::Access::kSeekable, inPath, inputId);
   if (!out) return 1;
   TiffMessages messages;
   // Little-endian whatever the host's byte order: the same bytes everywhere.
-  TiffPtr tif(OpenTiffOnFd(out->Fd(), argv[2], "wl", &messages));
+  TiffPtr tif(OpenTiffOnFd(out->Fd(), outPath, "wl", &messages));
   if (!tif) {
     std::fprintf(stderr, "Error: can't write output file\n");
     return 1;
@@ -63,4 +57,12 @@ int Convert(int argc, char** argv) {
 
 }  // namespace
 
-int main(int argc, char** argv) { return RunConversion(Convert, argc, argv); }
+int main(int argc, char** argv) {
+  return RunConversion({"zoltdec", "Usage: %s in.zolt out.tiff\n",
+                        "Converts a ZOLT file to an uncompressed paletted 8-bit TIFF image.\n"
+                        "  in.zolt   the ZOLT file to read; - reads standard input\n"
+                        "  out.tiff  the TIFF file to write, replaced only when all went well;\n"
+                        "            - writes standard output\n",
+                        Convert},
+                       argc, argv);
+}

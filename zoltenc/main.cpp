@@ -40,29 +40,21 @@ std::string NotTiff(int fd, const char* path) {
   return IsFolder(path) ? "a folder" : "not a file that can be read at any offset";
 }
 
-int Convert(int argc, char** argv) {
-  const int status = HandleArguments(argc, argv, "zoltenc", "Usage: %s in.tiff out.zolt\n",
-                                     "Converts a greyscale or paletted TIFF image of 1, 2, 4 or 8 bits per sample\n"
-                                     "to a ZOLT file.\n"
-                                     "  in.tiff   the TIFF file to read; - reads standard input\n"
-                                     "  out.zolt  the ZOLT file to write, replaced only when all went well;\n"
-                                     "            - writes standard output\n"
-                                     "ZOLT_THREADS=N sets how many threads decode a compressed image.\n");
-  if (status >= 0) return status;
-  const char* inputName = DisplayName(argv[1], false);
-  UniqueFd input = OpenSeekableInput(argv[1]);
+int Convert(const char* inPath, const char* outPath) {
+  const char* inputName = DisplayName(inPath, false);
+  UniqueFd input = OpenSeekableInput(inPath);
   if (!input) {
     const int error = errno;
-    TIFFErrorExt(nullptr, "TIFFOpen", "%s: %s", argv[1], std::strerror(error));
-    Detail(inputName, OpenFailure(error, argv[1], false));
+    TIFFErrorExt(nullptr, "TIFFOpen", "%s: %s", inPath, std::strerror(error));
+    Detail(inputName, OpenFailure(error, inPath, false));
     std::fprintf(stderr, "Error: Can't open TIFF File\n");
     return 1;
   }
   FileId inputId;
   TiffMessages messages;  // libtiff's lines, whole even when several threads decode
-  TiffPtr tif(IdentifyFile(input.Get(), inputId) ? OpenTiffOnFd(input.Get(), argv[1], "rm", &messages) : nullptr);
+  TiffPtr tif(IdentifyFile(input.Get(), inputId) ? OpenTiffOnFd(input.Get(), inPath, "rm", &messages) : nullptr);
   if (!tif) {
-    Detail(inputName, NotTiff(input.Get(), argv[1]));
+    Detail(inputName, NotTiff(input.Get(), inPath));
     std::fprintf(stderr, "Error: Can't open TIFF File\n");
     return 1;
   }
@@ -72,7 +64,7 @@ int Convert(int argc, char** argv) {
   if (!InspectTiff(tif.get(), header, palette, image)) return 1;
   std::memcpy(header.magic, kZoltMagic, sizeof header.magic);
 
-  const auto out = OpenOutput(argv[2], OutputFile::Access::kSequential, argv[1], inputId);
+  const auto out = OpenOutput(outPath, OutputFile::Access::kSequential, inPath, inputId);
   if (!out) return 1;
   std::uint8_t head[kZoltHeaderSize];
   EncodeZoltHeader(header, head);
@@ -102,4 +94,14 @@ int Convert(int argc, char** argv) {
 
 }  // namespace
 
-int main(int argc, char** argv) { return RunConversion(Convert, argc, argv); }
+int main(int argc, char** argv) {
+  return RunConversion({"zoltenc", "Usage: %s in.tiff out.zolt\n",
+                        "Converts a greyscale or paletted TIFF image of 1, 2, 4 or 8 bits per sample\n"
+                        "to a ZOLT file.\n"
+                        "  in.tiff   the TIFF file to read; - reads standard input\n"
+                        "  out.zolt  the ZOLT file to write, replaced only when all went well;\n"
+                        "            - writes standard output\n"
+                        "ZOLT_THREADS=N sets how many threads decode a compressed image.\n",
+                        Convert},
+                       argc, argv);
+}

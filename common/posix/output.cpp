@@ -48,6 +48,8 @@ long ReadNumber(const char*& p) {
   return p == start || std::isdigit(static_cast<unsigned char>(*p)) != 0 ? -1 : n;
 }
 
+}  // namespace
+
 // A run killed before its commit leaves its named temporary file behind.
 // The next run for the same target on the same host removes those whose
 // process is gone. (Called only where the folder takes no unnamed file: a
@@ -67,6 +69,8 @@ void RemoveStaleTemps(const std::string& target) {
     unlinkat(dirfd(dir.get()), name.c_str(), 0);
   }
 }
+
+namespace {
 
 // Makes the folder's entries durable, so that a name just linked or renamed
 // in it survives a power loss. A folder this user may write but not list
@@ -88,61 +92,53 @@ bool IsSameRegularFile(const std::string& path, const FileId& id) {
 
 }  // namespace
 
-std::unique_ptr<OutputFile> OutputFile::Open(const std::string& path, Access how, const FileId& input,
-                                             bool& terminal) {
-  terminal = false;
-  const bool standardOutput = path == "-";
-  const std::string target = standardOutput ? path : ResolveLinks(path);
+OutputTarget InspectOutput(const std::string& path) {
+  OutputTarget target;
+  target.path = ResolveLinks(path);
   struct stat st {};
-  const bool exists = standardOutput || stat(target.c_str(), &st) == 0;
-  if (exists && !standardOutput && S_ISDIR(st.st_mode)) return nullptr;
-
-  if (standardOutput || (exists && !S_ISREG(st.st_mode))) {
-    // Standard output, a device, pipe, socket or terminal: written straight
-    // through, in the order the bytes come, whatever standard output is.
-    UniqueFd out(standardOutput ? fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0)
-                                : open(target.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC));
-    return ForStream(std::move(out), how, target, terminal);
-  }
-
-  // Only a file this user may write is replaced, as when it was opened for
-  // writing; and a name ending in "/" is a folder.
-  if ((exists && access(target.c_str(), W_OK) != 0) || BaseOf(target).empty()) return nullptr;
-
-  std::unique_ptr<OutputFile> file;
-  // An unnamed file is linked into place on commit through /proc.
-  UniqueFd fd(open(DirOf(target).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666));
-  if (fd && access("/proc/self/fd", X_OK) == 0) {
-    file.reset(new OutputFile(Kind::kUnnamed, std::move(fd), target));
+  if (stat(target.path.c_str(), &st) != 0) {
+    // A name ending in "/" is a folder's.
+    target.found = OutputTarget::Found::kNothing;
+    target.replaceable = !BaseOf(target.path).empty();
+  } else if (S_ISDIR(st.st_mode)) {
+    target.found = OutputTarget::Found::kFolder;
+  } else if (!S_ISREG(st.st_mode)) {
+    target.found = OutputTarget::Found::kOther;
   } else {
-    RemoveStaleTemps(target);
-    std::string name = TakeTempName(target, [&fd](const std::string& candidate) {
-      fd = UniqueFd(open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
-      return static_cast<bool>(fd);
-    });
-    if (!name.empty()) {
-      file.reset(new OutputFile(Kind::kNamed, std::move(fd), target));
-      file->tempName_ = std::move(name);
-    }
+    target.found = OutputTarget::Found::kFile;
+    target.id = IdOf(st);
+    target.replaceable = access(target.path.c_str(), W_OK) == 0;
   }
-  if (file) {
-    if (exists) {
-      // The replacement keeps the owner (where this user may set it) and the
-      // permission bits of the file it replaces.
-      (void)fchown(file->Fd(), st.st_uid, st.st_gid);
-      (void)fchmod(file->Fd(), st.st_mode & 07777);
-    }
-    return file;
-  }
+  return target;
+}
 
-  // No temporary file can be made in the folder: write the existing file in
-  // place, unless it is the input being read.
-  if (!exists || IdOf(st) == input) return nullptr;
-  fd = UniqueFd(open(target.c_str(), O_WRONLY | O_TRUNC | O_NOCTTY | O_CLOEXEC));
-  if (!fd) return nullptr;
-  file.reset(new OutputFile(Kind::kInPlace, std::move(fd), path));
-  file->id_ = IdOf(st);
-  return file;
+UniqueFd DuplicateStandardOutput() { return UniqueFd(fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0)); }
+
+UniqueFd OpenOutputStream(const std::string& path) {
+  return UniqueFd(open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC));
+}
+
+UniqueFd CreateUnnamedBeside(const std::string& target) {
+  // Linked into place on commit through /proc.
+  UniqueFd fd(open(DirOf(target).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666));
+  return fd && access("/proc/self/fd", X_OK) == 0 ? std::move(fd) : UniqueFd();
+}
+
+UniqueFd CreateTempFile(const std::string& name, bool& vanishes) {
+  vanishes = false;
+  return UniqueFd(open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+}
+
+void KeepOwnerAndMode(int fd, const std::string& target) {
+  // The owner where this user may set it, and the permission bits.
+  struct stat st {};
+  if (stat(target.c_str(), &st) != 0) return;
+  (void)fchown(fd, st.st_uid, st.st_gid);
+  (void)fchmod(fd, st.st_mode & 07777);
+}
+
+UniqueFd OpenInPlace(const std::string& target) {
+  return UniqueFd(open(target.c_str(), O_WRONLY | O_TRUNC | O_NOCTTY | O_CLOEXEC));
 }
 
 bool OutputFile::ReplaceTarget() {

@@ -130,65 +130,72 @@ bool RenameOver(UniqueFd& fd, const std::wstring& temp, const std::wstring& targ
   return true;
 }
 
-std::unique_ptr<OutputFile> OutputFile::Open(const std::string& path, Access how, const FileId& input,
-                                             bool& terminal) {
-  terminal = false;
-  UniqueFd out;
-  PathInfo info;
-  Found found = Found::kOther;
+OutputTarget InspectOutput(const std::string& path) {
+  OutputTarget target;
+  target.path = path;
   const std::wstring wide = Widen(path);
-  if (path == "-") {
-    out = UniqueFd(_dup(1));
-  } else {
-    if (wide.empty()) return nullptr;
-    found = Inspect(wide, info);
-    if (found == Found::kFolder || found == Found::kError) return nullptr;
-    if (found == Found::kOther) out = OpenExisting(path, GENERIC_WRITE);
+  if (wide.empty()) return target;
+  PathInfo info;
+  switch (Inspect(wide, info)) {
+    case Found::kNothing:
+      target.found = OutputTarget::Found::kNothing;
+      target.path = Narrow(FullPath(wide));
+      target.replaceable = true;
+      break;
+    case Found::kFile:
+      target.found = OutputTarget::Found::kFile;
+      target.path = Narrow(info.final);
+      target.id = info.id;
+      // A read-only file is refused, as one this user may not write.
+      target.replaceable = (info.attributes & FILE_ATTRIBUTE_READONLY) == 0;
+      break;
+    case Found::kFolder:
+      target.found = OutputTarget::Found::kFolder;
+      return target;
+    case Found::kOther:
+      target.found = OutputTarget::Found::kOther;
+      return target;
+    case Found::kError:
+      return target;
   }
+  // A name ending in a separator is a folder's.
+  if (BaseOf(path).empty()) target.replaceable = false;
+  if (!target.replaceable) errno = EACCES;
+  return target;
+}
 
-  // Standard output, NUL, a pipe or a console: written straight through,
-  // in the order the bytes come.
-  if (found == Found::kOther) return ForStream(std::move(out), how, path, terminal);
+UniqueFd DuplicateStandardOutput() { return UniqueFd(_dup(1)); }
 
-  // A read-only file is refused, as one this user may not write; and a name
-  // ending in a separator is a folder.
-  const bool exists = found == Found::kFile;
-  if ((exists && (info.attributes & FILE_ATTRIBUTE_READONLY) != 0) || BaseOf(path).empty()) {
-    errno = EACCES;
-    return nullptr;
-  }
-  const std::wstring target = exists ? info.final : FullPath(wide);
+UniqueFd OpenOutputStream(const std::string& path) { return OpenExisting(path, GENERIC_WRITE); }
 
-  HANDLE h = INVALID_HANDLE_VALUE;
-  const std::string temp = TakeTempName(Narrow(target), [&h](const std::string& candidate) {
-    h = CreateFileW(Widen(candidate).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                    nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) SetErrnoFromLastError();
-    return h != INVALID_HANDLE_VALUE;
-  });
-  if (!temp.empty()) {
-    const Kind kind = SetDeleteDisposition(h, true) ? Kind::kUnnamed : Kind::kNamed;
-    UniqueFd fd = AdoptHandle(h);
-    if (fd) {
-      std::unique_ptr<OutputFile> file(new OutputFile(kind, std::move(fd), Narrow(target)));
-      file->tempName_ = temp;
-      return file;
-    }
-    DeleteFileW(Widen(temp).c_str());
-  }
+// Windows has no file without a name: a delete disposition (CreateTempFile)
+// serves instead.
+UniqueFd CreateUnnamedBeside(const std::string& /*target*/) { return UniqueFd(); }
 
-  // No temporary file can be made in the folder: write the existing file in
-  // place, unless it is the input being read.
-  if (!exists || SameFile(info.id, input)) return nullptr;
-  UniqueFd fd = AdoptHandle(CreateFileW(target.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, TRUNCATE_EXISTING,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!fd) {
+UniqueFd CreateTempFile(const std::string& name, bool& vanishes) {
+  HANDLE h = CreateFileW(Widen(name).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                         nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
     SetErrnoFromLastError();
-    return nullptr;
+    return UniqueFd();
   }
-  std::unique_ptr<OutputFile> file(new OutputFile(Kind::kInPlace, std::move(fd), path));
-  file->id_ = info.id;
-  return file;
+  vanishes = SetDeleteDisposition(h, true);
+  UniqueFd fd = AdoptHandle(h);
+  if (!fd) DeleteFileW(Widen(name).c_str());
+  return fd;
+}
+
+// A temporary file goes with its handle, however the process ends.
+void RemoveStaleTemps(const std::string& /*target*/) {}
+
+// Windows files have no permission bits to keep.
+void KeepOwnerAndMode(int /*fd*/, const std::string& /*target*/) {}
+
+UniqueFd OpenInPlace(const std::string& target) {
+  UniqueFd fd = AdoptHandle(CreateFileW(Widen(target).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                        TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!fd) SetErrnoFromLastError();
+  return fd;
 }
 
 bool OutputFile::ReplaceTarget() {
