@@ -8,6 +8,7 @@
 #include <new>
 #include <system_error>
 
+#include "messages.h"
 #include "process.h"
 
 namespace {
@@ -76,7 +77,7 @@ int RunConversion(const Program& run, int argc, char** argv) {
     }
     return 5;
   } catch (const std::bad_alloc&) {
-    std::fputs("Error: can't allocate temporary buffer\n", stderr);
+    Report(Failure::kAllocate);
     return 1;
   }
 }

@@ -6,6 +6,7 @@
 
 #include "cli.h"
 #include "files.h"
+#include "messages.h"
 
 OutputFile::OutputFile(Kind kind, UniqueFd fd, std::string target)
     : kind_(kind), fd_(std::move(fd)), target_(std::move(target)) {}
@@ -109,17 +110,17 @@ std::unique_ptr<OutputFile> OpenOutput(const char* path, OutputFile::Access how,
   FileId output;
   if (std::strcmp(path, "-") != 0 && std::strcmp(inputPath, "-") != 0 && input.inode != 0 &&
       IdentifyPath(path, output) && output == input) {
-    std::fputs("Error: output file is the input file\n", stderr);
+    Report(Failure::kOutputIsInput);
     return nullptr;
   }
   errno = 0;
   OutputFile::Opened out = OutputFile::Open(path, how, input);
   if (out.file) return std::move(out.file);
   if (out.terminal) {
-    std::fputs("Error: won't write binary data to a terminal\n", stderr);
+    Report(Failure::kTerminal);
   } else {
     Detail(DisplayName(path, true), OpenFailure(errno, path, true));
-    std::fputs("Error: Can't open output file\n", stderr);
+    Report(Failure::kOpenOutput);
   }
   return nullptr;
 }

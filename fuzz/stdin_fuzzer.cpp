@@ -11,9 +11,9 @@
 #include <cstdlib>
 #include <thread>
 
-#include "tiffhandle.h"
 #include "input.h"
 #include "memtiff.h"
+#include "tiffhandle.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const bool quiet = (QuietTiff(), std::signal(SIGPIPE, SIG_IGN), true);

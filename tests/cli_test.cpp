@@ -174,8 +174,8 @@ const char* NotHereReason(const std::string& name) {
   return nullptr;
 }
 const char* const kRgbError =
-    "zoltenc: $IN: 3 samples of 8 bits (RGB); reduce it to 256 colours first, e.g. convert $IN -colors 256 -type Palette "
-    "-depth 8 out.tif\nError: source file should have 1 sample per pixel, and 8 bits per sample...\n";
+    Err(Failure::kUnsupported, "zoltenc: $IN: 3 samples of 8 bits (RGB); reduce it to 256 colours first, e.g. convert $IN -colors 256 -type Palette "
+    "-depth 8 out.tif\n");
 
 // text with each placeholder replaced by its value.
 std::string Expand(std::string text, const std::vector<std::pair<std::string, std::string>>& values) {
@@ -217,24 +217,22 @@ const CliCase kCases[] = {
     {"EncBigTiffDirectoryPastFourGiB", kEnc, [](auto& in) { Tiff(in, [](TiffSpec& s) { s.mode = "w8l"; }); MoveDirectory(in, 5ULL << 30U); },
      "$OUT", 0, "", Output::kWritten},
     {"EncReplacesExisting", kEnc, [](auto& in) { Tiff(in, [](TiffSpec&) {}); }, "$OUT", 0, "", Output::kWritten, true},
-    {"EncMissingInput", kEnc, nullptr, "$OUT", 1, "zoltenc: $IN: no such file\nError: Can't open TIFF File\n", Output::kAbsent},
+    {"EncMissingInput", kEnc, nullptr, "$OUT", 1, Err(Failure::kOpenTiff, "zoltenc: $IN: no such file\n"), Output::kAbsent},
     {"EncNotATiff", kEnc, [](auto& in) { WriteFileBytes(in, Zolt(2, 2)); }, "$OUT", 1,
-     "zoltenc: $IN: a ZOLT file; zoltdec converts ZOLT to TIFF\nError: Can't open TIFF File\n", Output::kKept, true},
+     Err(Failure::kOpenTiff, "zoltenc: $IN: a ZOLT file; zoltdec converts ZOLT to TIFF\n"), Output::kKept, true},
     {"EncRgb", kEnc, [](auto& in) { Tiff(in, [](TiffSpec& s) { s.samples = 3; s.photometric = PHOTOMETRIC_RGB; }); },
      "$OUT", 1, kRgbError, Output::kKept, true},
     {"EncCmyk", kEnc, [](auto& in) { Tiff(in, [](TiffSpec& s) { s.samples = 4; s.photometric = PHOTOMETRIC_SEPARATED; }); },
-     "$OUT", 1, "zoltenc: $IN: 4 samples of 8 bits (CMYK); reduce it to 256 colours first, e.g. convert $IN -colorspace sRGB "
-     "-colors 256 -type Palette -depth 8 out.tif\nError: source file should have 1 sample per pixel, and 8 bits per sample...\n",
+     "$OUT", 1, Err(Failure::kUnsupported, "zoltenc: $IN: 4 samples of 8 bits (CMYK); reduce it to 256 colours first, e.g. convert $IN -colorspace sRGB "
+     "-colors 256 -type Palette -depth 8 out.tif\n"),
      Output::kAbsent},
     {"Enc16Bit", kEnc, [](auto& in) { Tiff(in, [](TiffSpec& s) { s.bits = 16; }); }, "$OUT", 1,
-     "zoltenc: $IN: 1 sample of 16 bits (greyscale); reduce it to 8 bits first, e.g. convert $IN -depth 8 out.tif\n"
-     "Error: source file should have 1 sample per pixel, and 8 bits per sample...\n", Output::kAbsent},
+     Err(Failure::kUnsupported, "zoltenc: $IN: 1 sample of 16 bits (greyscale); reduce it to 8 bits first, e.g. convert $IN -depth 8 out.tif\n"), Output::kAbsent},
     {"EncSeparated", kEnc, [](auto& in) { Tiff(in, [](TiffSpec& s) { s.photometric = PHOTOMETRIC_SEPARATED; }); },
      "$OUT", 1, "zoltenc: $IN: photometric interpretation 5 (CMYK); only greyscale and paletted images convert\n"
      "Unsupported file format - must be either paletted or greyscale...\n", Output::kAbsent},
     {"EncTooWide", kEnc, [](auto& in) { Tiff(in, [](TiffSpec& s) { s.width = 32768; s.height = 2; }); },
-     "$OUT", 1, "zoltenc: $IN: 32768 x 2 pixels; a ZOLT file holds 1 to 32767 each way\n"
-     "Error: image is 32768x2; width and height must be 1 to 32767\n", Output::kAbsent},
+     "$OUT", 1, Err(Failure::kTooLarge, "zoltenc: $IN: 32768 x 2 pixels; a ZOLT file holds 1 to 32767 each way\n", 32768, 2), Output::kAbsent},
     // A file of two images converts the second, and says so.
     {"EncTwoImages", kEnc, [](auto& in) { Tiff(in, [](TiffSpec& s) { s.pages = 2; }); }, "$OUT", 0,
      "zoltenc: $IN: 2 images; converting image 2 (23 x 17)\n", Output::kWritten},
@@ -255,24 +253,24 @@ const CliCase kCases[] = {
        Tiff(in, [](TiffSpec& s) { s.width = s.height = 1500; s.rowsPerStrip = 16; s.compression = COMPRESSION_LZW; });
        CorruptStrip(in, 50);
      },
-     "$OUT", 1, "zoltenc: $IN: Using code not yet in table\nError: can't read image data\n", Output::kKept, true},
+     "$OUT", 1, Err(Failure::kReadImage, "zoltenc: $IN: Using code not yet in table\n"), Output::kKept, true},
     {"EncCorrupt", kEnc, [](auto& in) { Tiff(in, [](TiffSpec& s) { s.compression = COMPRESSION_LZW; }); CorruptStrip(in); },
-     "$OUT", 1, "zoltenc: $IN: Using code not yet in table\nError: can't read image data\n", Output::kKept, true},
+     "$OUT", 1, Err(Failure::kReadImage, "zoltenc: $IN: Using code not yet in table\n"), Output::kKept, true},
     // A compression scheme no build of libtiff knows: libtiff names it.
     {"EncUnknownCodec", kEnc, [](auto& in) { Tiff(in, [](TiffSpec&) {}); PatchTag(in, TIFFTAG_COMPRESSION, 50999); },
-     "$OUT", 1, "zoltenc: $IN: Compression scheme 50999 strip decoding is not implemented\nError: can't read image data\n",
+     "$OUT", 1, Err(Failure::kReadImage, "zoltenc: $IN: Compression scheme 50999 strip decoding is not implemented\n"),
      Output::kAbsent},
     {"EncDirectoryInput", kEnc, [](auto& in) { mkdir(in.c_str(), 0700); }, "$OUT", 1,
-     "zoltenc: $IN: a folder\nError: Can't open TIFF File\n", Output::kAbsent},
+     Err(Failure::kOpenTiff, "zoltenc: $IN: a folder\n"), Output::kAbsent},
     {"EncMissingTiles", kEnc, [](auto& in) { WriteFileBytes(in, ReadFileBytes(TEST_DATA_DIR "/missing-tiles.tif")); },
-     "$OUT", 1, "zoltenc: $IN: a strip or tile is missing or cannot be decoded\nError: can't read image data\n",
+     "$OUT", 1, Err(Failure::kReadImage, "zoltenc: $IN: a strip or tile is missing or cannot be decoded\n"),
      Output::kAbsent},
     {"EncNoOutputDir", kEnc, [](auto& in) { Tiff(in, [](TiffSpec&) {}); }, "/nonexistent/out.zolt", 1,
-     "zoltenc: /nonexistent/out.zolt: no such folder\nError: Can't open output file\n", Output::kAbsent},
+     Err(Failure::kOpenOutput, "zoltenc: /nonexistent/out.zolt: no such folder\n"), Output::kAbsent},
     {"EncDevFull", kEnc, [](auto& in) { Tiff(in, [](TiffSpec&) {}); }, "/dev/full", 1,
-     "Error: can't write output file\n", Output::kAbsent},
+     Err(Failure::kWriteOutput), Output::kAbsent},
     {"EncFileTooLarge", kEnc, [](auto& in) { Tiff(in, [](TiffSpec&) {}); }, "$OUT", 1,
-     "Error: can't write output file\n", Output::kKept, true, 1000},
+     Err(Failure::kWriteOutput), Output::kKept, true, 1000},
     {"EncDevNull", kEnc, [](auto& in) { Tiff(in, [](TiffSpec&) {}); }, "/dev/null", 0, "", Output::kAbsent},
     {"EncNul", kEnc, [](auto& in) { Tiff(in, [](TiffSpec&) {}); }, "NUL", 0, "", Output::kAbsent},
     {"DecConverts", kDec, [](auto& in) { WriteFileBytes(in, Zolt(20, 70)); }, "$OUT", 0, "", Output::kWritten},
@@ -281,32 +279,32 @@ const CliCase kCases[] = {
      Output::kWritten},
     // Arguments swapped: a TIFF given to zoltdec leaves the file named as output as it was.
     {"DecTiffInput", kDec, [](auto& in) { Tiff(in, [](TiffSpec&) {}); }, "$OUT", 1,
-     "zoltdec: $IN: a TIFF file; zoltenc converts TIFF to ZOLT\nError: not a ZOLT file\n", Output::kKept, true},
+     Err(Failure::kNotZolt, "zoltdec: $IN: a TIFF file; zoltenc converts TIFF to ZOLT\n"), Output::kKept, true},
     {"DecNotZolt", kDec, [](auto& in) { WriteFileBytes(in, Zolt(5, 4, "ab\x01" "d", "RGB ")); }, "$OUT", 1,
-     "zoltdec: $IN: starts with \"ab\\x01d\", not \"ZOLT\"\nError: not a ZOLT file\n", Output::kAbsent},
-    {"DecMissingInput", kDec, nullptr, "$OUT", 1, "zoltdec: $IN: no such file\nError: Can't open ZOLT File\n",
+     Err(Failure::kNotZolt, "zoltdec: $IN: starts with \"ab\\x01d\", not \"ZOLT\"\n"), Output::kAbsent},
+    {"DecMissingInput", kDec, nullptr, "$OUT", 1, Err(Failure::kOpenZolt, "zoltdec: $IN: no such file\n"),
      Output::kAbsent},
     {"DecDirectoryInput", kDec, [](auto& in) { mkdir(in.c_str(), 0700); }, "$OUT", 1,
-     "zoltdec: $IN: a folder\nError: Can't open ZOLT File\n", Output::kAbsent},
+     Err(Failure::kOpenZolt, "zoltdec: $IN: a folder\n"), Output::kAbsent},
     {"DecShortHeader", kDec, [](auto& in) { WriteFileBytes(in, {'Z', 'O', 'L', 'T', 1}); }, "$OUT", 1,
-     "zoltdec: $IN: 5 bytes; a ZOLT file has at least 781\nError: ZOLT file is truncated\n", Output::kKept, true},
+     Err(Failure::kTruncated, "zoltdec: $IN: 5 bytes; a ZOLT file has at least 781\n"), Output::kKept, true},
     {"DecHugeClaim", kDec, [](auto& in) { auto z = Zolt(1, 1); z[4] = z[6] = 0xFF; z[5] = z[7] = 0x7F; WriteFileBytes(in, z); },
-     "$OUT", 1, "zoltdec: $IN: 781 bytes; a 32767 x 32767 image needs 1073677069\nError: ZOLT file is truncated\n",
+     "$OUT", 1, Err(Failure::kTruncated, "zoltdec: $IN: 781 bytes; a 32767 x 32767 image needs 1073677069\n"),
      Output::kAbsent},
     {"DecPaletteShort", kDec, [](auto& in) { auto z = Zolt(4, 4); z.pop_back(); WriteFileBytes(in, z); }, "$OUT", 1,
-     "zoltdec: $IN: 795 bytes; a 4 x 4 image needs 796\nError: ZOLT file is truncated\n", Output::kAbsent},
+     Err(Failure::kTruncated, "zoltdec: $IN: 795 bytes; a 4 x 4 image needs 796\n"), Output::kAbsent},
     {"DecZeroWidth", kDec, [](auto& in) { WriteFileBytes(in, Zolt(0, 5)); }, "$OUT", 1,
-     "Error: invalid image size 0x5\n", Output::kAbsent},
+     Err(Failure::kInvalidSize, "", 0, 5), Output::kAbsent},
     {"DecBothNegative", kDec, [](auto& in) { WriteFileBytes(in, Zolt(-3, -4)); }, "$OUT", 1,
-     "Error: invalid image size -3x-4\n", Output::kKept, true},
+     Err(Failure::kInvalidSize, "", -3, -4), Output::kKept, true},
     {"DecFileTooLarge", kDec, [](auto& in) { WriteFileBytes(in, Zolt(20, 70)); }, "$OUT", 1,
-     "Error: can't write output file\n", Output::kKept, true, 1000},
+     Err(Failure::kWriteOutput), Output::kKept, true, 1000},
     {"DecDevNull", kDec, [](auto& in) { WriteFileBytes(in, Zolt(20, 70)); }, "/dev/null", 0, "", Output::kAbsent},
     {"DecNul", kDec, [](auto& in) { WriteFileBytes(in, Zolt(20, 70)); }, "NUL", 0, "", Output::kAbsent},
     {"DecNoOutputDir", kDec, [](auto& in) { WriteFileBytes(in, Zolt(2, 2)); }, "/nonexistent/out.tif", 1,
-     "zoltdec: /nonexistent/out.tif: no such folder\nError: Can't open output file\n", Output::kAbsent},
+     Err(Failure::kOpenOutput, "zoltdec: /nonexistent/out.tif: no such folder\n"), Output::kAbsent},
     {"DecDevFull", kDec, [](auto& in) { WriteFileBytes(in, Zolt(2, 2)); }, "/dev/full", 1,
-     "Error: can't write output file\n", Output::kAbsent},
+     Err(Failure::kWriteOutput), Output::kAbsent},
 };
 
 void PrintTo(const CliCase& c, std::ostream* os) { *os << c.name; }
@@ -486,7 +484,7 @@ TEST(CliFaults, EveryTruncatedZolt) {
     const RunResult r = RunProgram(kDec, {dir + "/in.zolt", dir + "/out.tif"});
     const bool whole = length == zolt.size();
     EXPECT_EQ(r.status, whole ? 0 : 1) << length;
-    const std::string last = "Error: ZOLT file is truncated\n";
+    const std::string last = Err(Failure::kTruncated);
     EXPECT_EQ(r.err.substr(r.err.size() - std::min(r.err.size(), last.size())), whole ? "" : last)
         << length << " status " << r.status << " out [" << r.out << "]";
     EXPECT_EQ(Exists(dir + "/out.tif"), whole) << length;
@@ -587,7 +585,7 @@ std::string ProgramFor(const std::string& program, uid_t user) {
   return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? copy : "";
 }
 
-const char* const kDenied = "$PROGRAM: $OUT: permission denied\nError: Can't open output file\n";
+const char* const kDenied = Err(Failure::kOpenOutput, "$PROGRAM: $OUT: permission denied\n");
 
 struct ReplaceCase {
   const char* name;
@@ -608,13 +606,13 @@ const ReplaceCase kReplaceCases[] = {
     {"LinkKeptTargetReplaced", 0604, true, false, false, 0700, 0, "", true},
     {"DanglingLinkCreatesTarget", 0, true, false, false, 0700, 0, "", true},
     // The output is the input, by name or through a link: refused, nothing touched.
-    {"OutputIsInput", 0, false, true, false, 0700, 1, "Error: output file is the input file\n", false},
-    {"LinkToInputRefused", 0, true, true, false, 0700, 1, "Error: output file is the input file\n", false},
+    {"OutputIsInput", 0, false, true, false, 0700, 1, Err(Failure::kOutputIsInput), false},
+    {"LinkToInputRefused", 0, true, true, false, 0700, 1, Err(Failure::kOutputIsInput), false},
     {"ReadOnlyFileRefused", 0444, false, false, true, 0755, 1, kDenied, false},
     {"ReadOnlyAttributeRefused", 0444, false, false, false, 0700, 1, kDenied, false},
     {"ReadOnlyFolderWritesInPlace", 0620, false, false, true, 0555, 0, "", true},
     {"ReadOnlyFolderNoFile", 0, false, false, true, 0555, 1, kDenied, false},
-    {"ReadOnlyFolderOutputIsInput", 0, false, true, true, 0555, 1, "Error: output file is the input file\n", false},
+    {"ReadOnlyFolderOutputIsInput", 0, false, true, true, 0555, 1, Err(Failure::kOutputIsInput), false},
 };
 
 void PrintTo(const ReplaceCase& c, std::ostream* os) { *os << c.name; }
@@ -746,7 +744,7 @@ TEST(CliStreams, StandardInputAndOutput) {
     EXPECT_EQ(cut.status, 1) << program;
     EXPECT_FALSE(Exists(dir + "/cut")) << program;
     if (program == kDec) {
-      EXPECT_EQ(cut.err, "Error: ZOLT file is truncated\n");
+      EXPECT_EQ(cut.err, Err(Failure::kTruncated));
     }
     // Binary data never goes to a terminal (where the system has one to give:
     // a root without /dev/pts has none).
@@ -760,7 +758,7 @@ TEST(CliStreams, StandardInputAndOutput) {
     close(slave);
     close(master);
     EXPECT_EQ(tty.status, 1) << program;
-    EXPECT_EQ(tty.err, "Error: won't write binary data to a terminal\n") << program;
+    EXPECT_EQ(tty.err, Err(Failure::kTerminal)) << program;
   }
   // Both programs in one chain give what a direct conversion gives.
   const std::string dir = TempDir();

@@ -5,12 +5,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 
-#include "tiffhandle.h"
 #include "input.h"
 #include "memtiff.h"
 #include "readdata.h"
 #include "tiffgen.h"
+#include "tiffhandle.h"
 
 namespace {
 
@@ -50,9 +51,9 @@ const ReaderCase kCases[] = {
     {"GreyAlphaTilesSeparate", With([](TiffSpec& s) { s.samples = 2; s.tile = 16; s.planar = PLANARCONFIG_SEPARATE; }), nullptr},
     {"PalettedAlpha", With([](TiffSpec& s) { s.samples = 2; s.photometric = PHOTOMETRIC_PALETTE; }), nullptr},
     {"Rgb", With([](TiffSpec& s) { s.samples = 3; s.photometric = PHOTOMETRIC_RGB; }),
-     "Error: source file should have 1 sample per pixel, and 8 bits per sample...\n"},
+     Err(Failure::kUnsupported)},
     {"SixteenBit", With([](TiffSpec& s) { s.bits = 16; }),
-     "Error: source file should have 1 sample per pixel, and 8 bits per sample...\n"},
+     Err(Failure::kUnsupported)},
     // One sample of 1, 2 or 4 bits: each value one byte, unchanged; rows of
     // 23 pixels end part way through a byte.
     {"OneBit", With([](TiffSpec& s) { s.bits = 1; }), nullptr},
@@ -66,17 +67,17 @@ const ReaderCase kCases[] = {
     {"FourBitPackBitsTiles", With([](TiffSpec& s) { s.bits = 4; s.tile = 16; s.compression = COMPRESSION_PACKBITS; s.width = 40; }), nullptr},
     {"FourBitLzwOneStrip", With([](TiffSpec& s) { s.bits = 4; s.width = s.height = 1500; s.rowsPerStrip = 1500; s.compression = COMPRESSION_LZW; }), nullptr},
     {"FourBitTwoSamples", With([](TiffSpec& s) { s.bits = 4; s.samples = 2; }),
-     "Error: source file should have 1 sample per pixel, and 8 bits per sample...\n"},
+     Err(Failure::kUnsupported)},
     {"FourBitRgb", With([](TiffSpec& s) { s.bits = 4; s.photometric = PHOTOMETRIC_RGB; }),
-     "Error: source file should have 1 sample per pixel, and 8 bits per sample...\n"},
+     Err(Failure::kUnsupported)},
     {"Separated", With([](TiffSpec& s) { s.photometric = PHOTOMETRIC_SEPARATED; }),
      "Unsupported file format - must be either paletted or greyscale...\n"},
     {"TooWide", With([](TiffSpec& s) { s.width = 40000; s.height = 1; }),
-     "Error: image is 40000x1; width and height must be 1 to 32767\n"},
-    {"CorruptLzw", With([](TiffSpec& s) { s.compression = COMPRESSION_LZW; }), "Error: can't read image data\n",
+     Err(Failure::kTooLarge, "", 40000, 1)},
+    {"CorruptLzw", With([](TiffSpec& s) { s.compression = COMPRESSION_LZW; }), Err(Failure::kReadImage),
      [](const std::string& p) { CorruptStrip(p); }},
     {"CorruptDeflate", With([](TiffSpec& s) { s.compression = COMPRESSION_ADOBE_DEFLATE; s.tile = 16; }),
-     "Error: can't read image data\n", [](const std::string& p) { CorruptStrip(p); }},
+     Err(Failure::kReadImage), [](const std::string& p) { CorruptStrip(p); }},
     // Strips larger than a band are decoded a row at a time; libtiff splits a
     // large uncompressed one by itself.
     {"OneStripLargerThanBandLzw", With([](TiffSpec& s) { s.width = s.height = 1500; s.rowsPerStrip = 1500; s.compression = COMPRESSION_LZW; }), nullptr},
@@ -86,13 +87,13 @@ const ReaderCase kCases[] = {
     {"SecondImageOfTwoManyBands", With([](TiffSpec& s) { s.pages = 2; s.width = 2000; s.height = 3000; s.rowsPerStrip = 64; s.compression = COMPRESSION_LZW; }), nullptr},
     {"TilesDeflateManyRows", With([](TiffSpec& s) { s.width = s.height = 300; s.tile = 16; s.compression = COMPRESSION_ADOBE_DEFLATE; }), nullptr},
     {"CorruptTilesInTwoRows", With([](TiffSpec& s) { s.width = s.height = 640; s.tile = 64; s.compression = COMPRESSION_LZW; }),
-     "Error: can't read image data\n", [](const std::string& p) { CorruptStrip(p, 45); CorruptStrip(p, 72); }},
+     Err(Failure::kReadImage), [](const std::string& p) { CorruptStrip(p, 45); CorruptStrip(p, 72); }},
     {"TileLargerThanImage", With([](TiffSpec& s) { s.tile = 256; }), nullptr},
     // A tile width no real file of this image has (4,227,858,448 on a
     // 21-pixel-wide image) is refused before anything is sized by it.
-    {"AbsurdTileWidth", With([](TiffSpec& s) { s.width = 21; s.height = 33; s.tile = 16; }), "Error: can't read image data\n",
+    {"AbsurdTileWidth", With([](TiffSpec& s) { s.width = 21; s.height = 33; s.tile = 16; }), Err(Failure::kReadImage),
      [](const std::string& p) { PatchTag(p, TIFFTAG_TILEWIDTH, 4227858448U); }},
-    {"AbsurdTileLength", With([](TiffSpec& s) { s.width = 21; s.height = 33; s.tile = 16; }), "Error: can't read image data\n",
+    {"AbsurdTileLength", With([](TiffSpec& s) { s.width = 21; s.height = 33; s.tile = 16; }), Err(Failure::kReadImage),
      [](const std::string& p) { PatchTag(p, TIFFTAG_TILELENGTH, 1U << 30U); }},
 };
 
@@ -157,6 +158,28 @@ INSTANTIATE_TEST_SUITE_P(Layouts, Reader, testing::Combine(testing::ValuesIn(kCa
 
 // ZOLT_THREADS overrides the processor count when it is a positive integer;
 // no value gives more than kMaxThreads threads.
+// The fixed messages word for word, as the README's table and users' scripts
+// match them: the tables take them from the programs' own list, pinned here.
+TEST(Messages, WordForWord) {
+  const std::pair<Failure, const char*> rows[] = {
+      {Failure::kOpenTiff, "Error: Can't open TIFF File\n"},
+      {Failure::kOpenZolt, "Error: Can't open ZOLT File\n"},
+      {Failure::kNotZolt, "Error: not a ZOLT file\n"},
+      {Failure::kTruncated, "Error: ZOLT file is truncated\n"},
+      {Failure::kInvalidSize, "Error: invalid image size 12x-34\n"},
+      {Failure::kUnsupported, "Error: source file should have 1 sample per pixel, and 8 bits per sample...\n"},
+      {Failure::kNoColourMap, "Error: paletted image has no colour map\n"},
+      {Failure::kTooLarge, "Error: image is 12x-34; width and height must be 1 to 32767\n"},
+      {Failure::kReadImage, "Error: can't read image data\n"},
+      {Failure::kOpenOutput, "Error: Can't open output file\n"},
+      {Failure::kOutputIsInput, "Error: output file is the input file\n"},
+      {Failure::kTerminal, "Error: won't write binary data to a terminal\n"},
+      {Failure::kWriteOutput, "Error: can't write output file\n"},
+      {Failure::kAllocate, "Error: can't allocate temporary buffer\n"},
+  };
+  for (const auto& [failure, text] : rows) EXPECT_STREQ(Err(failure, "", 12, -34), text);
+}
+
 TEST(ReaderThreads, EnvironmentOverride) {
   SetEnvironment("ZOLT_THREADS", nullptr);
   const unsigned processors = DecodeThreads();

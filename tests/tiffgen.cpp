@@ -1,12 +1,14 @@
 #include "tiffgen.h"
 
 #include <algorithm>
+#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <random>
 #include <stdexcept>
 
+#include <cstdio>
 #include <cstdlib>
 
 std::uint8_t TestSample(std::uint32_t x, std::uint32_t y, unsigned s, int page) {
@@ -290,4 +292,12 @@ void SaveSeed(const char* kind, const std::string& name, const std::string& path
   const std::filesystem::path dir = std::filesystem::path(root) / kind;
   std::filesystem::create_directories(dir);
   std::filesystem::copy_file(path, dir / name, std::filesystem::copy_options::overwrite_existing);
+}
+
+const char* Err(Failure failure, const char* before, long long width, long long height) {
+  static std::deque<std::string> kept;
+  char text[160];
+  std::snprintf(text, sizeof text, MessageOf(failure), width, height);  // NOLINT(clang-diagnostic-format-nonliteral)
+  kept.push_back(std::string(before) + "Error: " + text + "\n");
+  return kept.back().c_str();
 }

@@ -9,6 +9,7 @@
 
 #include <tiffio.h>
 
+#include "messages.h"
 #include "zoltfile.h"
 
 struct TiffSpec {
@@ -73,5 +74,10 @@ std::string TempDir();
 
 // Sets, or with a null value removes, a variable of this process's environment.
 void SetEnvironment(const char* name, const char* value);
+
+// What a failing run leaves on standard error: the lines before (which may
+// hold $IN and the like), then the program's fixed message for failure, with
+// the sizes it holds. Kept for the whole run, as the tests' tables need.
+const char* Err(Failure failure, const char* before = "", long long width = 0, long long height = 0);
 
 #endif

@@ -3,11 +3,12 @@
 #include <cstdio>
 
 #include "cli.h"
-#include "tiffhandle.h"
 #include "input.h"
+#include "messages.h"
 #include "output.h"
 #include "readzolt.h"
 #include "resources.h"
+#include "tiffhandle.h"
 #include "writedata.h"
 #include "zoltfile.h"
 
@@ -20,7 +21,7 @@ int Convert(const char* inPath, const char* outPath) {
   FileId inputId;
   if (!in || !IdentifyFile(fileno(in.get()), inputId)) {
     Detail(inputName, OpenFailure(errno, inPath, false));
-    std::fprintf(stderr, "Error: Can't open ZOLT File\n");
+    Report(Failure::kOpenZolt);
     return 1;
   }
   // Unbuffered: each run of rows is read straight into its place in the
@@ -36,7 +37,7 @@ int Convert(const char* inPath, const char* outPath) {
   // Little-endian whatever the host's byte order: the same bytes everywhere.
   TiffPtr tif(OpenTiffOnFd(out->Fd(), outPath, "wl", &messages));
   if (!tif) {
-    std::fprintf(stderr, "Error: can't write output file\n");
+    Report(Failure::kWriteOutput);
     return 1;
   }
   const bool written = WriteData(tif.get(), header, in.get()) == 1;  // says why it fails
@@ -49,7 +50,7 @@ int Convert(const char* inPath, const char* outPath) {
   in.reset();  // closed before the output may take its place, as zoltenc does
   if (!written) return 1;
   if (!flushed || !out->Commit()) {
-    std::fprintf(stderr, "Error: can't write output file\n");
+    Report(Failure::kWriteOutput);
     return 1;
   }
   return 0;

@@ -7,11 +7,12 @@
 
 #include "cli.h"
 #include "files.h"
+#include "messages.h"
 
 namespace {
 bool ReadExactly(std::FILE* in, void* buffer, std::size_t size) {
   if (std::fread(buffer, 1, size, in) == size) return true;
-  std::fprintf(stderr, "Error: ZOLT file is truncated\n");
+  Report(Failure::kTruncated);
   return false;
 }
 
@@ -37,17 +38,17 @@ bool ReadZoltHeader(std::FILE* in, const char* name, ZoltHeader& header) {
   // A file shorter than the magic is truncated as long as it starts as one.
   if (!StartsAsZolt(head, got)) {
     Detail(name, NotZolt(head, got));
-    std::fprintf(stderr, "Error: not a ZOLT file\n");
+    Report(Failure::kNotZolt);
     return false;
   }
   if (got < sizeof head) {
     Detail(name, std::to_string(got) + " bytes; a ZOLT file has at least " + std::to_string(kZoltOverhead + 1));
-    std::fprintf(stderr, "Error: ZOLT file is truncated\n");
+    Report(Failure::kTruncated);
     return false;
   }
   header = DecodeZoltHeader(head);
   if (header.width < 1 || header.height < 1) {
-    std::fprintf(stderr, "Error: invalid image size %dx%d\n", header.width, header.height);
+    Report(Failure::kInvalidSize, header.width, header.height);
     return false;
   }
   // The size of a regular file is known before anything is written; a
@@ -57,7 +58,7 @@ bool ReadZoltHeader(std::FILE* in, const char* name, ZoltHeader& header) {
   if (fd >= 0 && RegularFileSize(fd, size) && size < ZoltFileSize(header)) {
     Detail(name, std::to_string(size) + " bytes; a " + std::to_string(header.width) + " x " +
                      std::to_string(header.height) + " image needs " + std::to_string(ZoltFileSize(header)));
-    std::fprintf(stderr, "Error: ZOLT file is truncated\n");
+    Report(Failure::kTruncated);
     return false;
   }
   return true;

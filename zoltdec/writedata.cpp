@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "messages.h"
 #include "readzolt.h"
 #include "resources.h"
 
@@ -9,7 +10,7 @@ namespace {
 constexpr std::uint32_t kRowsPerStrip = 64;
 
 int WriteFailed() {
-  std::fprintf(stderr, "Error: can't write output file\n");
+  Report(Failure::kWriteOutput);
   return 0;
 }
 }  // namespace
@@ -41,7 +42,7 @@ int WriteData(TIFF* tif, const ZoltHeader& header, std::FILE* in) {
   // buffer lines up with both files.
   const TiffBuffer buffer = AllocTiffBuffer(static_cast<std::size_t>(stripSize) + kCopyAlignment);
   if (!buffer) {
-    std::fprintf(stderr, "Error: can't allocate temporary buffer\n");
+    Report(Failure::kAllocate);
     return 0;
   }
   std::uint8_t* strip = AlignedFor(buffer.get(), kZoltHeaderSize);
@@ -72,7 +73,7 @@ int WriteData(TIFF* tif, const ZoltHeader& header, std::FILE* in) {
   if (TIFFGetField(tif, TIFFTAG_COLORMAP, &copies[0], &copies[1], &copies[2]) != 1 || copies[0] == nullptr ||
       copies[1] == nullptr || copies[2] == nullptr) {
     TIFFUnsetField(tif, TIFFTAG_COLORMAP);
-    std::fprintf(stderr, "Error: can't allocate temporary buffer\n");
+    Report(Failure::kAllocate);
     return 0;
   }
   if (TIFFWriteDirectory(tif) != 1) return WriteFailed();

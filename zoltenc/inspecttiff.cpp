@@ -7,6 +7,7 @@
 #include <string>
 
 #include "cli.h"
+#include "messages.h"
 #include "readdata.h"
 
 namespace {
@@ -116,16 +117,16 @@ std::string Found(Refusal refusal, const Fields& f, const std::string& file) {
 void PrintRefusal(Refusal refusal, const Fields& f) {
   switch (refusal) {
     case Refusal::kSamples:
-      std::fprintf(stderr, "Error: source file should have 1 sample per pixel, and 8 bits per sample...\n");
+      Report(Failure::kUnsupported);
       break;
     case Refusal::kPhotometric:
       std::fprintf(stderr, "Unsupported file format - must be either paletted or greyscale...\n");
       break;
     case Refusal::kColorMap:
-      std::fprintf(stderr, "Error: paletted image has no colour map\n");
+      Report(Failure::kNoColourMap);
       break;
     case Refusal::kSize:
-      std::fprintf(stderr, "Error: image is %ux%u; width and height must be 1 to 32767\n", f.width, f.height);
+      Report(Failure::kTooLarge, f.width, f.height);
       break;
     case Refusal::kNone:
       break;
@@ -217,7 +218,7 @@ bool InspectTiff(TIFF* tif, ZoltHeader& header, ZoltPalette& palette, TiffImage&
       Detail(name, "tiles of " + std::to_string(found.tileWidth) + " x " + std::to_string(found.tileLength) +
                        " pixels, far larger than the " + std::to_string(f.width) + " x " + std::to_string(f.height) +
                        " image needs");
-      std::fprintf(stderr, "Error: can't read image data\n");
+      Report(Failure::kReadImage);
       return false;
     }
   } else {

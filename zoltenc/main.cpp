@@ -7,11 +7,12 @@
 #include <string>
 
 #include "cli.h"
-#include "tiffhandle.h"
 #include "input.h"
+#include "messages.h"
 #include "output.h"
 #include "readdata.h"
 #include "resources.h"
+#include "tiffhandle.h"
 #include "zoltfile.h"
 
 namespace {
@@ -47,7 +48,7 @@ int Convert(const char* inPath, const char* outPath) {
     const int error = errno;
     TIFFErrorExt(nullptr, "TIFFOpen", "%s: %s", inPath, std::strerror(error));
     Detail(inputName, OpenFailure(error, inPath, false));
-    std::fprintf(stderr, "Error: Can't open TIFF File\n");
+    Report(Failure::kOpenTiff);
     return 1;
   }
   FileId inputId;
@@ -55,7 +56,7 @@ int Convert(const char* inPath, const char* outPath) {
   TiffPtr tif(IdentifyFile(input.Get(), inputId) ? OpenTiffOnFd(input.Get(), inPath, "rm", &messages) : nullptr);
   if (!tif) {
     Detail(inputName, NotTiff(input.Get(), inPath));
-    std::fprintf(stderr, "Error: Can't open TIFF File\n");
+    Report(Failure::kOpenTiff);
     return 1;
   }
   ZoltHeader header{};
@@ -73,7 +74,7 @@ int Convert(const char* inPath, const char* outPath) {
   const std::uint64_t pixelCount = std::uint64_t{image.width} * image.height;
 
   if (!out->WriteAt(0, head, sizeof head)) {
-    std::fprintf(stderr, "Error: can't write output file\n");
+    Report(Failure::kWriteOutput);
     return 1;
   }
   // Several threads decode only where pieces can be placed in any order.
@@ -86,7 +87,7 @@ int Convert(const char* inPath, const char* outPath) {
   input.Close();
   if (read == ReadResult::kSinkError ||
       !out->WriteAt(kZoltHeaderSize + pixelCount, tail, sizeof tail) || !out->Commit()) {
-    std::fprintf(stderr, "Error: can't write output file\n");
+    Report(Failure::kWriteOutput);
     return 1;
   }
   return 0;

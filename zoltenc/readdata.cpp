@@ -13,9 +13,10 @@
 #include <cstring>
 
 #include "cli.h"
-#include "tiffhandle.h"
+#include "messages.h"
 #include "process.h"
 #include "resources.h"
+#include "tiffhandle.h"
 
 namespace {
 
@@ -323,7 +324,7 @@ ReadResult ReadData(TIFF* tif, const TiffImage& image, PixelSink& sink, int fd, 
   const Plan plan = MakePlan(image);
   Worker first(tif, fd, image, plan, sink);
   if (!first.Allocated()) {
-    std::fprintf(stderr, "Error: can't allocate temporary buffer\n");
+    Report(Failure::kAllocate);
     return ReadResult::kDataError;
   }
   // Uncompressed data only needs copying, which one thread does as fast as
@@ -352,7 +353,7 @@ ReadResult ReadData(TIFF* tif, const TiffImage& image, PixelSink& sink, int fd, 
   if (units.Result() == ReadResult::kDataError) {
     const std::string why = TakeTiffError();
     Detail(DisplayName(TIFFFileName(tif), false), why.empty() ? "a strip or tile is missing or cannot be decoded" : why);
-    std::fprintf(stderr, "Error: can't read image data\n");
+    Report(Failure::kReadImage);
   }
   return units.Result();
 }

@@ -1,0 +1,32 @@
+// The fixed messages that end standard error when a run fails: the README's
+// table and users' scripts rely on them word for word, so each is written
+// here once. A line of the program's own may come before (cli.h, Detail).
+#ifndef ZOLT_COMMON_MESSAGES_H
+#define ZOLT_COMMON_MESSAGES_H
+
+enum class Failure {
+  kOpenTiff,       // the TIFF input cannot be opened as one
+  kOpenZolt,       // the ZOLT input cannot be opened
+  kNotZolt,        // it does not start with the magic
+  kTruncated,      // it ends before its palette
+  kInvalidSize,    // its header's width or height is below 1 (two numbers)
+  kUnsupported,    // a TIFF image that is not 1 sample of up to 8 bits
+  kNoColourMap,    // a paletted TIFF image without its colour map
+  kTooLarge,       // a TIFF image a ZOLT header cannot hold (two numbers)
+  kReadImage,      // the TIFF image's data cannot be decoded
+  kOpenOutput,     // no output can be had at the path
+  kOutputIsInput,  // the output path names the input file
+  kTerminal,       // the output is a terminal
+  kWriteOutput,    // writing, syncing or renaming the output failed
+  kAllocate,       // memory ran out
+};
+
+// The message's text, after "Error: "; the two that hold sizes have a
+// "%lldx%lld" for them.
+const char* MessageOf(Failure failure);
+
+// Prints "Error: " and the message as one line on standard error, with the
+// width and height where it holds them.
+void Report(Failure failure, long long width = 0, long long height = 0);
+
+#endif
