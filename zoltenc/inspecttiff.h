@@ -23,6 +23,12 @@ struct TiffImage {
   std::uint32_t tileLength = 0;
   bool compressed = false;
   std::uint64_t directory = 0;  // offset of the image's directory in the file
+
+  // Whether decoded rows are the pixels themselves: one sample of 8 bits, to
+  // be decoded straight into place.
+  bool Direct() const { return step == 1 && bits == 8; }
+  // Bytes of a decoded row of columns pixels, all samples and bits.
+  std::uint64_t RowBytes(std::uint32_t columns) const { return (std::uint64_t{columns} * step * bits + 7) / 8; }
 };
 
 // Selects the image of an open TIFF file (the second when the file holds

@@ -150,14 +150,12 @@ class Worker {
       : tif_(tif), fd_(fd), image_(image), plan_(plan), band_(sink, image.width, plan.bandRows),
         // Tiles decode into one tile; two interleaved samples, and samples of
         // fewer than 8 bits, into one row.
-        scratchSize_(image.tiled                            ? TIFFTileSize(tif)
-                     : image.step == 2 || image.bits != 8 ? TIFFScanlineSize(tif)
-                                                            : 0) {
+        scratchSize_(image.tiled ? TIFFTileSize(tif) : !image.Direct() ? TIFFScanlineSize(tif) : 0) {
     if (scratchSize_ > 0) scratch_ = AllocTiffBuffer(static_cast<std::size_t>(scratchSize_));
   }
 
   bool Allocated() const {
-    const bool needsScratch = image_.tiled || image_.step != 1 || image_.bits != 8;
+    const bool needsScratch = image_.tiled || !image_.Direct();
     return band_.Allocated() && (!needsScratch || scratch_ != nullptr);
   }
 
@@ -171,43 +169,48 @@ class Worker {
   }
 
  private:
-  // Strips of the first plane. Strips that fit in the band decode straight
-  // into it; larger ones, and two interleaved samples, a row at a time, each
-  // band handed on as it fills.
+  // Strips of the first plane: each whole into the band where it fits,
+  // otherwise a row at a time.
   bool Strips(std::uint32_t u, const std::atomic<std::uint32_t>& stop) {
-    const std::uint32_t width = image_.width;
     const std::uint32_t top = u * plan_.unitRows;
     const std::uint32_t end = top + std::min(plan_.unitRows, image_.height - top);
     for (std::uint32_t row = top; row < end; row += image_.rowsPerStrip) {
       const std::uint32_t rows = std::min(image_.rowsPerStrip, image_.height - row);
       const std::uint32_t strip = TIFFComputeStrip(tif_, row, 0);
       if (!Stored(tif_, strip)) return false;
-      if (image_.step == 1 && image_.bits == 8 && rows <= band_.Capacity() &&
-          TIFFGetStrileByteCount(tif_, strip) <= kRawLimit) {
-        std::uint8_t* dst = band_.Rows(row, rows);
-        const auto size = static_cast<tmsize_t>(std::size_t{rows} * width);
-        if (dst == nullptr) return false;
-        ClearForDecoder(dst, size);
-        if (TIFFReadEncodedStrip(tif_, strip, dst, size) != size) return false;
-        continue;
-      }
-      // libtiff holds a whole compressed strip to decode it a row at a time:
-      // taken from a mapping of the file, whose pages are let go band by band.
-      TIFF* handle = image_.compressed ? Mapped() : tif_;
-      const bool direct = image_.step == 1 && image_.bits == 8;
-      if (!direct && static_cast<std::uint64_t>(scratchSize_) < (std::uint64_t{width} * image_.step * image_.bits + 7) / 8) {
+      const bool whole = image_.Direct() && rows <= band_.Capacity() && TIFFGetStrileByteCount(tif_, strip) <= kRawLimit;
+      if (!(whole ? WholeStrip(strip, row, rows) : StripByRows(strip, row, rows, u, stop))) return false;
+    }
+    return true;
+  }
+
+  // A strip of pixels that fits in the band, decoded straight into it.
+  bool WholeStrip(std::uint32_t strip, std::uint32_t row, std::uint32_t rows) {
+    std::uint8_t* dst = band_.Rows(row, rows);
+    const auto size = static_cast<tmsize_t>(std::size_t{rows} * image_.width);
+    if (dst == nullptr) return false;
+    ClearForDecoder(dst, size);
+    return TIFFReadEncodedStrip(tif_, strip, dst, size) == size;
+  }
+
+  // A larger strip, or one of two interleaved samples or of fewer than 8
+  // bits, a row at a time, each band handed on as it fills.
+  bool StripByRows(std::uint32_t strip, std::uint32_t row, std::uint32_t rows, std::uint32_t u,
+                   const std::atomic<std::uint32_t>& stop) {
+    // libtiff holds a whole compressed strip to decode it a row at a time:
+    // taken from a mapping of the file, whose pages are let go band by band.
+    TIFF* handle = image_.compressed ? Mapped() : tif_;
+    const bool direct = image_.Direct();
+    if (!direct && static_cast<std::uint64_t>(scratchSize_) < image_.RowBytes(image_.width)) return false;
+    for (std::uint32_t r = row; r < row + rows; ++r) {
+      std::uint8_t* dst = band_.Rows(r, 1);
+      if (dst == nullptr || stop.load(std::memory_order_relaxed) < u ||
+          TIFFReadScanline(handle, direct ? dst : scratch_.get(), r, 0) != 1) {
         return false;
       }
-      for (std::uint32_t r = row; r < row + rows; ++r) {
-        std::uint8_t* dst = band_.Rows(r, 1);
-        if (dst == nullptr || stop.load(std::memory_order_relaxed) < u ||
-            TIFFReadScanline(handle, direct ? dst : scratch_.get(), r, 0) != 1) {
-          return false;
-        }
-        if (!direct) CopySamples(dst, scratch_.get(), width, image_.step, image_.bits);
-        if (handle != tif_ && (r - row) % plan_.bandRows == plan_.bandRows - 1) {
-          ReleaseMappedPages(handle, TIFFGetStrileOffset(handle, strip), TIFFGetStrileByteCount(handle, strip));
-        }
+      if (!direct) CopySamples(dst, scratch_.get(), image_.width, image_.step, image_.bits);
+      if (handle != tif_ && (r - row) % plan_.bandRows == plan_.bandRows - 1) {
+        ReleaseMappedPages(handle, TIFFGetStrileOffset(handle, strip), TIFFGetStrileByteCount(handle, strip));
       }
     }
     return true;
@@ -217,7 +220,7 @@ class Worker {
   // image are clipped.
   bool TileRow(std::uint32_t u, const std::atomic<std::uint32_t>& stop) {
     // Bytes from one row of a tile to the next.
-    const std::uint64_t stride = (std::uint64_t{image_.tileWidth} * image_.step * image_.bits + 7) / 8;
+    const std::uint64_t stride = image_.RowBytes(image_.tileWidth);
     if (static_cast<std::uint64_t>(scratchSize_) < stride * image_.tileLength) return false;
     const std::uint64_t tileRaw = 2 * static_cast<std::uint64_t>(scratchSize_) + kBandBytes;
     const std::uint32_t y = u * plan_.unitRows;
