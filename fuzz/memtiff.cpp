@@ -73,11 +73,12 @@ bool CountingSink::Put(std::uint64_t first, const std::uint8_t* /*data*/, std::s
   return (written += count) <= budget;
 }
 
-namespace {
 void Fail(const char* what) {
   std::fprintf(stderr, "%s\n", what);
   std::abort();
 }
+
+namespace {
 
 // A few bytes can describe a large image whose strips all decode from
 // repeated data: legitimate, and bounded in memory, but slow under the

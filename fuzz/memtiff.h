@@ -53,4 +53,7 @@ struct CountingSink : PixelSink {
 // ReadData open more handles on the file.
 void CheckTiffRead(TIFF* tif, int fd);
 
+// A finding: says what on standard error and aborts, for libFuzzer to report.
+[[noreturn]] void Fail(const char* what);
+
 #endif

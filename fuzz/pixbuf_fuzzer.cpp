@@ -13,6 +13,7 @@
 #define GDK_PIXBUF_ENABLE_BACKEND
 #include <gdk-pixbuf/gdk-pixbuf.h>
 
+#include "memtiff.h"
 #include "zoltfile.h"
 
 extern "C" void fill_vtable(GdkPixbufModule* module);
@@ -23,11 +24,6 @@ struct Run {
   GdkPixbuf* pixbuf = nullptr;
   bool updated = false;
 };
-
-void Fail(const char* what) {
-  std::fprintf(stderr, "%s\n", what);
-  std::abort();
-}
 
 void AskSize(int* width, int* height, gpointer data) {
   const int side = static_cast<Run*>(data)->side;

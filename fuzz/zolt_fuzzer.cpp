@@ -13,12 +13,6 @@
 #include "readzolt.h"
 #include "writedata.h"
 
-namespace {
-void Fail(const char* what) {
-  std::fprintf(stderr, "%s\n", what);
-  std::abort();
-}
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const bool quiet = (QuietTiff(), true);

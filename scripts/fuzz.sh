@@ -16,19 +16,12 @@ lib=$root/build-fuzz/libtiff
 # Debian's source of the installed libtiff (or of the same upstream release).
 if [ ! -f "$lib/inst/lib/libtiff.a" ] || [ "$(cat "$lib/flags" 2>/dev/null)" != "$flags -fno-sanitize=alignment" ]; then
   rm -rf "$lib" && mkdir -p "$lib"
-  got=$(scripts/debian-source.sh libtiff6 "$lib/src")
-  # The codecs the system library has; no tools, tests or C++ interface.
-  # Without the alignment check: libtiff's LZW decoder reads its compressed
-  # data as 8-byte words wherever the data lies, which in a mapped file (its
-  # default way of reading, and ours for large strips) is the strip's own
-  # offset; the check stays on for this project's code.
-  cmake -S "$lib/src" -B "$lib/build" -DCMAKE_C_COMPILER=clang -DCMAKE_C_FLAGS="$flags -fno-sanitize=alignment" \
-    -DBUILD_SHARED_LIBS=OFF \
-    -Dtiff-tools=OFF -Dtiff-tests=OFF -Dtiff-contrib=OFF -Dtiff-docs=OFF -Dcxx=OFF \
-    -DCMAKE_INSTALL_PREFIX="$lib/inst" >"$lib/configure.log"
-  cmake --build "$lib/build" -j "$(nproc)" >"$lib/build.log"
-  cmake --install "$lib/build" >/dev/null
-  echo "$got" >"$lib/version"
+  # The codecs the system library has. Without the alignment check:
+  # libtiff's LZW decoder reads its compressed data as 8-byte words wherever
+  # the data lies, which in a mapped file (its default way of reading, and
+  # ours for large strips) is the strip's own offset; the check stays on for
+  # this project's code.
+  scripts/libtiff.sh "$lib" -DCMAKE_C_COMPILER=clang -DCMAKE_C_FLAGS="$flags -fno-sanitize=alignment" >"$lib/version"
   echo "$flags -fno-sanitize=alignment" >"$lib/flags"
 fi
 echo "libtiff $(cat "$lib/version"), instrumented"

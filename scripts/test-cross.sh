@@ -1,4 +1,4 @@
-#!/bin/sh
+#!/bin/bash
 # Builds for another architecture and runs the whole test suite there under
 # qemu-user, then checks that the programs built there write the same bytes
 # as this machine's build:
@@ -9,7 +9,7 @@
 # GoogleTest are built for it here from Debian's sources, static, once, in
 # build-s390x/libs/. Tests that need the host's own build are skipped by name,
 # with the reason.
-set -eu
+set -euo pipefail
 cd "$(dirname "$0")/.."
 arch=${1:?usage: scripts/test-cross.sh i386|armhf|arm64|s390x}
 case $arch in
@@ -20,7 +20,7 @@ case $arch in
   *) echo "unknown architecture $arch" >&2; exit 2 ;;
 esac
 dir=build-$arch
-toolchain="-DCMAKE_TOOLCHAIN_FILE=$PWD/cmake/cross.cmake -DZOLT_ARCH=$arch"
+toolchain=(-DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/cross.cmake" -DZOLT_ARCH="$arch")
 if [ "$arch" = s390x ]; then
   scripts/install-deps.sh "$compiler" qemu-user
   libs=$PWD/$dir/libs
@@ -28,27 +28,20 @@ if [ "$arch" = s390x ]; then
   export QEMU_LD_PREFIX=/usr/s390x-linux-gnu
   if [ ! -f "$libs/inst/lib/libtiff.a" ] || [ ! -f "$libs/inst/lib/libgtest.a" ]; then
     rm -rf "$libs" && mkdir -p "$libs"
-    cross="$toolchain -DZOLT_CROSS_PREFIX=$libs/inst -DCMAKE_INSTALL_PREFIX=$libs/inst -DCMAKE_BUILD_TYPE=Release"
+    cross=("${toolchain[@]}" -DZOLT_CROSS_PREFIX="$libs/inst" -DCMAKE_INSTALL_PREFIX="$libs/inst" -DCMAKE_BUILD_TYPE=Release)
     zlib=$(scripts/debian-source.sh zlib1g "$libs/zlib")
-    tiff=$(scripts/debian-source.sh libtiff6 "$libs/tiff")
-    echo "building zlib $zlib, libtiff $tiff and GoogleTest for $arch"
+    echo "building zlib $zlib, libtiff and GoogleTest for $arch"
     # zlib's own configure (Debian's source has no Windows files for its
     # CMake build), static only: qemu's loader would find no libz.so.
     (cd "$libs/zlib" && CHOST=s390x-linux-gnu ./configure --static --prefix="$libs/inst" >"$libs/zlib.log" &&
       make -j "$(nproc)" install >>"$libs/zlib.log")
-    cmake_lib() {
-      src=$1
-      shift
-      # shellcheck disable=SC2086
-      cmake -S "$src" -B "$libs/build-$(basename "$src")" $cross "$@" >"$libs/configure.log"
-      cmake --build "$libs/build-$(basename "$src")" -j "$(nproc)" >"$libs/build.log"
-      cmake --install "$libs/build-$(basename "$src")" >/dev/null
-    }
-    cmake_lib "$libs/tiff" -DBUILD_SHARED_LIBS=OFF -Djpeg=OFF -Dold-jpeg=OFF -Djbig=OFF -Dlerc=OFF -Dlzma=OFF \
-      -Dzstd=OFF -Dwebp=OFF -Dlibdeflate=OFF -Dtiff-tools=OFF -Dtiff-tests=OFF -Dtiff-contrib=OFF -Dtiff-docs=OFF -Dcxx=OFF
-    cmake_lib /usr/src/googletest
+    scripts/libtiff.sh "$libs" "${cross[@]}" -Djpeg=OFF -Dold-jpeg=OFF -Djbig=OFF -Dlerc=OFF -Dlzma=OFF -Dzstd=OFF \
+      -Dwebp=OFF -Dlibdeflate=OFF >"$libs/tiff-version"
+    cmake -S /usr/src/googletest -B "$libs/build-googletest" "${cross[@]}" >"$libs/configure.log"
+    cmake --build "$libs/build-googletest" -j "$(nproc)" >"$libs/build.log"
+    cmake --install "$libs/build-googletest" >/dev/null
   fi
-  toolchain="$toolchain -DZOLT_CROSS_PREFIX=$libs/inst -DZOLT_LIBTIFF_PREFIX=$libs/inst"
+  toolchain+=(-DZOLT_CROSS_PREFIX="$libs/inst" -DZOLT_LIBTIFF_PREFIX="$libs/inst")
 else
   if ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
     sudo=""
@@ -58,8 +51,7 @@ else
   fi
   scripts/install-deps.sh "$compiler" qemu-user "libtiff-dev:$arch" "libgtest-dev:$arch"
 fi
-# shellcheck disable=SC2086
-BUILD_DIR=$dir scripts/build.sh $toolchain -DCMAKE_CROSSCOMPILING_EMULATOR="$emulator" >/dev/null
+BUILD_DIR=$dir scripts/build.sh "${toolchain[@]}" -DCMAKE_CROSSCOMPILING_EMULATOR="$emulator" >/dev/null
 echo "skipped on $arch: install, package (they install and package the host's build and run its programs)"
 echo "skipped on $arch: tifffile_reads_zoltdec_output, recipes (they run the programs without the emulator)"
 # The command-line tests run every program under the emulator.

@@ -25,90 +25,10 @@
 #include <string>
 #include <vector>
 
+#include "run.h"
 #include "tiffgen.h"
 
 namespace {
-
-struct RunResult {
-  int status;
-  std::string out;
-  std::string err;
-};
-
-std::string Slurp(const std::string& path) {
-  const std::vector<std::uint8_t> bytes = ReadFileBytes(path);
-  return {bytes.begin(), bytes.end()};
-}
-
-// The words that run program with args: ZOLT_TEST_WRAPPER runs every
-// program under a tool, such as "valgrind --error-exitcode=99 -q" or, for
-// another architecture, an emulator ("qemu-arm").
-std::vector<std::string> CommandWords(const std::string& program, const std::vector<std::string>& args) {
-  std::vector<std::string> words;
-  std::istringstream wrapper(std::getenv("ZOLT_TEST_WRAPPER") != nullptr ? std::getenv("ZOLT_TEST_WRAPPER") : "");
-  for (std::string word; wrapper >> word;) words.push_back(word);
-  words.push_back(program);
-  words.insert(words.end(), args.begin(), args.end());
-  return words;
-}
-
-// Replaces this (forked) process with the command.
-[[noreturn]] void Exec(std::vector<std::string> words) {
-  std::vector<char*> argv;
-  for (std::string& w : words) argv.push_back(w.data());
-  argv.push_back(nullptr);
-  execvp(argv[0], argv.data());
-  _exit(127);
-}
-
-struct RunOptions {
-  rlim_t fileLimit = 0;  // when not 0, caps the size of any file the command writes
-  uid_t user = 0;        // when not 0, the user it runs as (the test must run as root)
-  std::string input;     // standard input from this file; /dev/null when empty
-  int output = -1;       // standard output to this descriptor; else captured
-};
-
-RunResult RunCommand(const std::vector<std::string>& words, const RunOptions& options = {}) {
-  const std::string dir = TempDir();
-  const std::string outPath = dir + "/stdout";
-  const std::string errPath = dir + "/stderr";
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int in = open(options.input.empty() ? "/dev/null" : options.input.c_str(), O_RDONLY);
-    const int out = options.output >= 0 ? options.output : open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    dup2(in, 0);
-    dup2(out, 1);
-    dup2(err, 2);
-    const rlimit limit{options.fileLimit, options.fileLimit};
-    if (options.fileLimit != 0) setrlimit(RLIMIT_FSIZE, &limit);
-    const uid_t user = options.user;
-    if (user != 0 && (setgroups(0, nullptr) != 0 || setgid(user) != 0 || setuid(user) != 0)) _exit(126);
-    Exec(words);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), Slurp(outPath), Slurp(errPath)};
-}
-
-RunResult RunProgram(const std::string& program, const std::vector<std::string>& args, rlim_t fileLimit = 0,
-                     uid_t user = 0) {
-  return RunCommand(CommandWords(program, args), {fileLimit, user, "", -1});
-}
-
-// A shell pipeline; each program in it is named by Shell(program).
-RunResult RunShell(const std::string& command) { return RunCommand({"/bin/sh", "-c", command}); }
-
-std::string Shell(const std::string& program) {
-  std::string words;
-  for (const std::string& word : CommandWords(program, {})) words += word + " ";
-  return words;
-}
-
-bool Exists(const std::string& path) {
-  struct stat st {};
-  return stat(path.c_str(), &st) == 0;
-}
 
 std::vector<std::uint8_t> Zolt(int width, int height, const char* magic = "ZOLT", const char* tag = "RGB ") {
   std::vector<std::uint8_t> bytes(magic, magic + 4);
@@ -123,69 +43,10 @@ std::vector<std::uint8_t> Zolt(int width, int height, const char* magic = "ZOLT"
   return bytes;
 }
 
-// The programs under test: this build's, or the ones ZOLT_TEST_ZOLTENC and
-// ZOLT_TEST_ZOLTDEC name (a Windows build's, run through Wine).
-std::string UnderTest(const char* variable, const char* built) {
-  const char* other = std::getenv(variable);
-  return other != nullptr && *other != '\0' ? other : built;
-}
-const std::string kEnc = UnderTest("ZOLT_TEST_ZOLTENC", ZOLTENC_PATH);
-const std::string kDec = UnderTest("ZOLT_TEST_ZOLTDEC", ZOLTDEC_PATH);
-const bool kWindows = kEnc.size() > 4 && kEnc.substr(kEnc.size() - 4) == ".exe";
-
-// The name a program is run by, as it sees it: Wine gives a Windows program
-// a path on its drive Z:, the root of this system.
-std::string AsRun(const std::string& program) {
-  if (!kWindows) return program;
-  std::string name = "Z:" + program;
-  std::replace(name.begin(), name.end(), '/', '\\');
-  return name;
-}
-
-// The tests that mean nothing for one system's programs, and why; where
-// there is a counterpart, it is named.
-struct NotHere {
-  const char* name;
-  bool windows;  // skipped for Windows programs, else for Linux ones
-  const char* reason;
-};
-const NotHere kNotHere[] = {
-    {"EncDevFull", true, "Windows has no device that is always full"},
-    {"DecDevFull", true, "Windows has no device that is always full"},
-    {"EncFileTooLarge", true, "Windows limits no process's file size (RLIMIT_FSIZE)"},
-    {"DecFileTooLarge", true, "Windows limits no process's file size (RLIMIT_FSIZE)"},
-    {"EncNul", false, "NUL is a device on Windows only; EncDevNull is the counterpart"},
-    {"DecNul", false, "NUL is a device on Windows only; DecDevNull is the counterpart"},
-    {"KeepsMode", true, "Windows files have no permission bits; ReadOnlyAttributeRefused is the counterpart"},
-    {"KeepsExecMode", true, "Windows files have no permission bits; ReadOnlyAttributeRefused is the counterpart"},
-    {"ReadOnlyFileRefused", true, "no setuid on Windows; ReadOnlyAttributeRefused is the counterpart"},
-    {"ReadOnlyFolderWritesInPlace", true, "no setuid on Windows, and Wine runs as root here, whom no folder refuses"},
-    {"ReadOnlyFolderNoFile", true, "no setuid on Windows, and Wine runs as root here, whom no folder refuses"},
-    {"ReadOnlyFolderOutputIsInput", true, "no setuid on Windows, and Wine runs as root here, whom no folder refuses"},
-    {"ReadOnlyAttributeRefused", false, "root may write a read-only file on Linux; ReadOnlyFileRefused is the counterpart"},
-    {"FifoOutput", true, "no FIFOs on Windows; pipes are in StandardInputAndOutput"},
-    {"LinkKeptTargetReplaced", true, "Wine shows a Windows program a Unix symbolic link as the file it names, not as a link"},
-    {"DanglingLinkCreatesTarget", true, "Wine shows a Windows program a Unix symbolic link as the file it names, not as a link"},
-};
-const char* NotHereReason(const std::string& name) {
-  for (const NotHere& n : kNotHere) {
-    if (name == n.name && n.windows == kWindows) return n.reason;
-  }
-  return nullptr;
-}
 const char* const kRgbError =
     Err(Failure::kUnsupported, "zoltenc: $IN: 3 samples of 8 bits (RGB); reduce it to 256 colours first, e.g. convert $IN -colors 256 -type Palette "
     "-depth 8 out.tif\n");
 
-// text with each placeholder replaced by its value.
-std::string Expand(std::string text, const std::vector<std::pair<std::string, std::string>>& values) {
-  for (const auto& [name, value] : values) {
-    for (std::size_t at = text.find(name); at != std::string::npos; at = text.find(name, at + value.size())) {
-      text.replace(at, name.size(), value);
-    }
-  }
-  return text;
-}
 
 enum class Output { kAbsent, kKept, kWritten };
 
@@ -201,11 +62,7 @@ struct CliCase {
   rlim_t fileLimit = 0;      // a write fails part way past this many bytes
 };
 
-void Tiff(const std::string& in, void (*edit)(TiffSpec&)) {
-  TiffSpec spec;
-  edit(spec);
-  WriteTestTiff(in, spec);
-}
+void Tiff(const std::string& in, void (*edit)(TiffSpec&)) { WriteTestTiff(in, With(edit)); }
 
 const CliCase kCases[] = {
     {"EncConverts", kEnc, [](auto& in) { Tiff(in, [](TiffSpec&) {}); }, "$OUT", 0, "", Output::kWritten},

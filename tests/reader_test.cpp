@@ -22,12 +22,6 @@ struct ReaderCase {
   void (*damage)(const std::string& path) = nullptr;  // applied to the file once written
 };
 
-TiffSpec With(void (*edit)(TiffSpec&)) {
-  TiffSpec spec;
-  edit(spec);
-  return spec;
-}
-
 const ReaderCase kCases[] = {
     {"BlackIsZero", {}, nullptr},
     {"WhiteIsZero", With([](TiffSpec& s) { s.photometric = PHOTOMETRIC_MINISWHITE; }), nullptr},

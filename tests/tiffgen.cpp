@@ -301,3 +301,9 @@ const char* Err(Failure failure, const char* before, long long width, long long 
   kept.push_back(std::string(before) + "Error: " + text + "\n");
   return kept.back().c_str();
 }
+
+TiffSpec With(void (*edit)(TiffSpec&)) {
+  TiffSpec spec;
+  edit(spec);
+  return spec;
+}

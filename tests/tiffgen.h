@@ -36,6 +36,8 @@ std::uint8_t TestSample(std::uint32_t x, std::uint32_t y, unsigned s, int page);
 std::uint16_t TestColour(unsigned channel, unsigned i);
 
 void WriteTestTiff(const std::string& path, const TiffSpec& spec);
+// The default spec with edit's changes, for the tables' rows.
+TiffSpec With(void (*edit)(TiffSpec&));
 // Writes page page of spec, as WriteTestTiff does for each, to an open TIFF.
 void WritePage(TIFF* tif, const TiffSpec& spec, int page);
 
