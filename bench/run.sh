@@ -17,7 +17,7 @@ bin=$root/build
 out=${BENCH_DIR:-$root/build/bench}
 mkdir -p "$out"
 # The build's image loader, for the thumbnail rows.
-. scripts/loader-env.sh build "$out"
+eval "$(scripts/loader-env.sh build "$out")"
 cd "$out"
 rm -f results.tsv scaling.tsv cpu.tsv memory.tsv sync.tsv threads-*.tsv
 

@@ -6,7 +6,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <functional>
 #include <string>
 
@@ -54,7 +53,6 @@ std::string JoinPath(const std::string& folder, const std::string& name);
 // (create false, errno EEXIST) is replaced by the next, 100 times at most.
 // Returns the name, or "" when create fails otherwise.
 std::string TakeName(const std::string& prefix, const std::function<bool(const std::string&)>& create);
-
 
 // Reads up to size bytes at offset; stops early only at the end of the file.
 // Returns the count read, or -1 on an error.

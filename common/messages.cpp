@@ -23,11 +23,13 @@ const char* MessageOf(Failure failure) {
   return "";
 }
 
-void Report(Failure failure, long long width, long long height) {
+std::string ErrorLine(Failure failure, long long width, long long height) {
   char text[160];
   // The sizes fill a message's "%lldx%lld"; the others have no conversion.
   std::snprintf(text, sizeof text, MessageOf(failure), width, height);  // NOLINT(clang-diagnostic-format-nonliteral)
-  // One write, so that the line stays whole.
-  const std::string line = std::string("Error: ") + text + "\n";
-  std::fputs(line.c_str(), stderr);
+  return std::string("Error: ") + text + "\n";
+}
+
+void Report(Failure failure, long long width, long long height) {
+  std::fputs(ErrorLine(failure, width, height).c_str(), stderr);
 }

@@ -4,6 +4,8 @@
 #ifndef ZOLT_COMMON_MESSAGES_H
 #define ZOLT_COMMON_MESSAGES_H
 
+#include <string>
+
 enum class Failure {
   kOpenTiff,       // the TIFF input cannot be opened as one
   kOpenZolt,       // the ZOLT input cannot be opened
@@ -25,8 +27,11 @@ enum class Failure {
 // "%lldx%lld" for them.
 const char* MessageOf(Failure failure);
 
-// Prints "Error: " and the message as one line on standard error, with the
-// width and height where it holds them.
+// The line a failure ends standard error with: "Error: ", the message, with
+// the width and height where it holds them, and a newline.
+std::string ErrorLine(Failure failure, long long width = 0, long long height = 0);
+
+// Prints that line on standard error, in one write.
 void Report(Failure failure, long long width = 0, long long height = 0);
 
 #endif

@@ -3,14 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-ZoltHeader MakeZoltHeader(int width, int height) {
-  ZoltHeader header{};
-  std::memcpy(header.magic, kZoltMagic, sizeof header.magic);
-  header.width = static_cast<std::int16_t>(width);
-  header.height = static_cast<std::int16_t>(height);
-  return header;
-}
-
 void EncodeZoltHeader(const ZoltHeader& header, std::uint8_t out[kZoltHeaderSize]) {
   std::memcpy(out, header.magic, sizeof header.magic);
   const auto width = static_cast<std::uint16_t>(header.width);

@@ -53,9 +53,6 @@ struct ZoltPalette {
   std::uint8_t rgb[kZoltPaletteSize];
 };
 
-// A header with the magic and the given sides (each 1 to kZoltMaxSide).
-ZoltHeader MakeZoltHeader(int width, int height);
-
 // The header in file order, little-endian whatever the host.
 void EncodeZoltHeader(const ZoltHeader& header, std::uint8_t out[kZoltHeaderSize]);
 ZoltHeader DecodeZoltHeader(const std::uint8_t in[kZoltHeaderSize]);

@@ -1,12 +1,16 @@
-# Sourced from the top of the checkout: makes gdk-pixbuf programs started
-# from this shell use the image loader of the build in $1 beside the system's
-# loaders, and know the MIME type, as installing the package would; the
-# registrations are kept in the existing folder $2.
-#   . scripts/loader-env.sh BUILD_DIR FOLDER
+#!/bin/sh
+# Registers the image loader of the build in BUILD beside the system's
+# loaders, and the MIME type, as installing the package would, in the
+# existing folder FOLDER, and prints the settings that make gdk-pixbuf
+# programs use them:
+#   eval "$(scripts/loader-env.sh BUILD FOLDER)"
+set -eu
+build=$(realpath "$1") folder=$(realpath "$2")
+cd "$(dirname "$0")/.."
 "$(pkg-config --variable=gdk_pixbuf_query_loaders gdk-pixbuf-2.0)" \
-  "$(pkg-config --variable=gdk_pixbuf_moduledir gdk-pixbuf-2.0)"/*.so "$(realpath "$1")/libpixbufloader-zolt.so" \
-  >"$2/loaders.cache"
-mkdir -p "$2/share/mime/packages"
-cp pixbuf/zolt.xml "$2/share/mime/packages/"
-update-mime-database "$2/share/mime" >/dev/null 2>&1
-export GDK_PIXBUF_MODULE_FILE="$(realpath "$2")/loaders.cache" XDG_DATA_HOME="$(realpath "$2")/share"
+  "$(pkg-config --variable=gdk_pixbuf_moduledir gdk-pixbuf-2.0)"/*.so "$build/libpixbufloader-zolt.so" \
+  >"$folder/loaders.cache"
+mkdir -p "$folder/share/mime/packages"
+cp pixbuf/zolt.xml "$folder/share/mime/packages/"
+update-mime-database "$folder/share/mime" >/dev/null 2>&1
+echo "export GDK_PIXBUF_MODULE_FILE='$folder/loaders.cache' XDG_DATA_HOME='$folder/share'"

@@ -22,7 +22,7 @@ if dpkg-query -W -f='${Status}' zolt-gdk-pixbuf 2>/dev/null | grep -q "install o
 else
   scripts/build.sh >/dev/null
   zoltenc=build/zoltenc
-  . scripts/loader-env.sh build "$work"
+  eval "$(scripts/loader-env.sh build "$work")"
 fi
 
 # Runs a program for a few seconds on a screen of its own (the size of

@@ -8,7 +8,6 @@
 #include <random>
 #include <stdexcept>
 
-#include <cstdio>
 #include <cstdlib>
 
 std::uint8_t TestSample(std::uint32_t x, std::uint32_t y, unsigned s, int page) {
@@ -296,9 +295,7 @@ void SaveSeed(const char* kind, const std::string& name, const std::string& path
 
 const char* Err(Failure failure, const char* before, long long width, long long height) {
   static std::deque<std::string> kept;
-  char text[160];
-  std::snprintf(text, sizeof text, MessageOf(failure), width, height);  // NOLINT(clang-diagnostic-format-nonliteral)
-  kept.push_back(std::string(before) + "Error: " + text + "\n");
+  kept.push_back(before + ErrorLine(failure, width, height));
   return kept.back().c_str();
 }
 
