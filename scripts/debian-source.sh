@@ -1,35 +1,36 @@
 #!/bin/sh
-# Unpacks Debian's source of the installed package BINARY into DEST (removed
-# first) and prints the version unpacked: the installed one or, where the
-# archive no longer holds that exact version, the newest source of the same
-# upstream release (said on standard error). Adds a deb-src list derived from
-# debian.sources where apt has none.
-#   scripts/debian-source.sh BINARY DEST
+# Unpacks Debian's source of library NAME, at exactly the version that
+# scripts/libraries gives it, into DEST (removed first), and prints that
+# version. Adds deb-src lists for bookworm (derived from debian.sources) and
+# for unstable where apt has none. Fails, saying why, when that version
+# cannot be had: nothing else is unpacked in its place.
+#   scripts/debian-source.sh NAME DEST
 set -eu
-binary=$1 dest=$2
+name=$1 dest=$2
 scripts_dir=$(dirname "$0")
 "$scripts_dir/install-deps.sh" dpkg-dev >&2
+set -- $(awk -v n="$name" '$1 == n { print $2, $3 }' "$scripts_dir/libraries")
+[ $# -eq 2 ] || { echo "$name is not in scripts/libraries" >&2; exit 1; }
+source=$1 version=$2
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo=sudo
-package="$binary:$(dpkg --print-architecture)"
-source=$(dpkg-query -W -f='${source:Package}' "$package")
-installed=$(dpkg-query -W -f='${source:Version}' "$package")
-if ! apt-cache showsrc "$source" 2>/dev/null | grep -q '^Version:'; then
-  sed 's/^Types: deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources |
-    $sudo tee /etc/apt/sources.list.d/zolt-deb-src.sources >/dev/null
+lists=/etc/apt/sources.list.d
+if [ ! -f "$lists/zolt-deb-src.sources" ] || [ ! -f "$lists/zolt-unstable-src.sources" ]; then
+  sed 's/^Types: deb$/Types: deb-src/' "$lists/debian.sources" | $sudo tee "$lists/zolt-deb-src.sources" >/dev/null
+  # Sources only: no binary package comes from unstable.
+  printf '%s\n' 'Types: deb-src' 'URIs: http://deb.debian.org/debian' 'Suites: unstable' 'Components: main' \
+    'Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg' | $sudo tee "$lists/zolt-unstable-src.sources" >/dev/null
+  $sudo apt-get update -qq
+elif ! apt-cache showsrc "$source" 2>/dev/null | grep -qx "Version: $version"; then
   $sudo apt-get update -qq
 fi
 dl=$(mktemp -d)
 trap 'rm -rf "$dl"' EXIT
-got=""
-for version in "$installed" $(apt-cache showsrc "$source" | sed -n 's/^Version: //p' | grep -F "${installed%%-*}-" | sort -rV); do
-  if (cd "$dl" && apt-get source -qq --download-only "$source=$version" >/dev/null 2>&1); then
-    got=$version
-    break
-  fi
-done
-[ -n "$got" ] || { echo "no source package of $source $installed can be had" >&2; exit 1; }
-[ "$got" = "$installed" ] || echo "$source $installed is installed; its source is not to be had, unpacking $got" >&2
-rm -rf "$dest"
+if ! (cd "$dl" && apt-get source -qq --download-only "$source=$version" >"$dl/log" 2>&1); then
+  grep -E '^(E|W):' "$dl/log" >&2 || cat "$dl/log" >&2
+  echo "Debian's source package $source $version cannot be had; pick a version it serves in scripts/libraries" >&2
+  exit 1
+fi
+rm -rf "$dest" && mkdir -p "$(dirname "$dest")"
 dpkg-source -x -q "$dl"/*.dsc "$dest" >"$dl/log" 2>&1 || { cat "$dl/log" >&2; exit 1; }
-echo "$got"
+echo "$version"

@@ -1,7 +1,7 @@
 #!/bin/sh
 # Builds the fuzz targets with clang and libFuzzer in build-fuzz/, against a
 # libtiff built from Debian's source package with the same instrumentation
-# (made once, kept in build-fuzz/libtiff/), and runs each target for SECONDS
+# (scripts/libraries.sh), and runs each target for SECONDS
 # (default 60), starting from its committed seeds; a finding is saved in
 # build-fuzz/findings/ and fails the run.
 #   scripts/fuzz.sh [SECONDS]
@@ -10,23 +10,8 @@ cd "$(dirname "$0")/.."
 seconds="${1:-60}"
 root=$PWD
 scripts/install-deps.sh clang libclang-rt-14-dev pkg-config
-flags="-O1 -g -fno-omit-frame-pointer -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all"
-lib=$root/build-fuzz/libtiff
-
-# Debian's source of the installed libtiff (or of the same upstream release).
-if [ ! -f "$lib/inst/lib/libtiff.a" ] || [ "$(cat "$lib/flags" 2>/dev/null)" != "$flags -fno-sanitize=alignment" ]; then
-  rm -rf "$lib" && mkdir -p "$lib"
-  # The codecs the system library has. Without the alignment check:
-  # libtiff's LZW decoder reads its compressed data as 8-byte words wherever
-  # the data lies, which in a mapped file (its default way of reading, and
-  # ours for large strips) is the strip's own offset; the check stays on for
-  # this project's code.
-  scripts/libtiff.sh "$lib" -DCMAKE_C_COMPILER=clang -DCMAKE_C_FLAGS="$flags -fno-sanitize=alignment" >"$lib/version"
-  echo "$flags -fno-sanitize=alignment" >"$lib/flags"
-fi
-echo "libtiff $(cat "$lib/version"), instrumented"
-
-CC=clang CXX=clang++ BUILD_DIR=build-fuzz scripts/build.sh -DZOLT_FUZZ=ON -DZOLT_LIBTIFF_PREFIX="$lib/inst" >/dev/null
+scripts/libraries.sh fuzz
+CC=clang CXX=clang++ BUILD_DIR=build-fuzz scripts/build.sh -DZOLT_FUZZ=ON -DZOLT_LIBTIFF_PREFIX="$root/build-fuzz/libs/inst" >/dev/null
 for target in tiff zolt stdin pixbuf; do
   work="build-fuzz/corpus/$target"
   mkdir -p "$work" build-fuzz/findings

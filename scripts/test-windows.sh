@@ -1,9 +1,9 @@
 #!/bin/sh
 # Builds zoltenc.exe and zoltdec.exe for 64-bit and 32-bit Windows with
-# mingw-w64 (build-win64/, build-win32/), with libtiff and GoogleTest built
-# for each from Debian's sources and zlib from libz-mingw-w64-dev, all
-# linked statically; packs each into a ZIP; and runs the tests of the 64-bit
-# build under Wine:
+# mingw-w64 (build-win64/, build-win32/), with libtiff, its codecs' libraries
+# and GoogleTest built for each from Debian's sources (scripts/libraries.sh),
+# all linked statically; packs each into a ZIP with the libraries' licences;
+# and runs the tests of the 64-bit build under Wine:
 #   - the unit tables, built for Windows;
 #   - the command-line tests of this machine's build (build/), running the
 #     Windows programs through Wine (the test programs fork, which Windows
@@ -14,8 +14,7 @@
 #   scripts/test-windows.sh
 set -eu
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix libz-mingw-w64-dev \
-  binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 wine64 mandoc unzip
+scripts/install-deps.sh g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 wine64 mandoc unzip
 # Wine's 64-bit loader by name: plain "wine" picks the 32-bit one once the
 # i386 architecture is added, and fails with "Exec format error".
 wine=/usr/lib/wine/wine64
@@ -23,32 +22,8 @@ wine=/usr/lib/wine/wine64
 # offer to install Mono or Gecko, no debug lines, and UTF-8 arguments.
 export WINEPREFIX="$PWD/build-win64/wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LC_ALL=C.UTF-8
 
-# libtiff and GoogleTest for one target, once, in build-ARCH/libs/.
-libraries() {
-  arch=$1 mingw=$2
-  libs=$PWD/build-$arch/libs
-  [ ! -f "$libs/inst/lib/libtiff.a" ] || [ ! -f "$libs/inst/lib/libgtest.a" ] || return 0
-  rm -rf "$libs" && mkdir -p "$libs"
-  # Codecs: what needs no library, and Deflate with mingw-w64's zlib.
-  # Debian has no mingw-w64 build of libjpeg, JBIG-KIT, LERC, liblzma,
-  # libzstd, libwebp or libdeflate, so those codecs are off.
-  tiff=$(scripts/libtiff.sh "$libs" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/cross.cmake" -DZOLT_ARCH="$arch" \
-    -DCMAKE_BUILD_TYPE=Release -DZLIB_LIBRARY="/usr/$mingw/lib/libz.a" -DZLIB_INCLUDE_DIR="/usr/$mingw/include" \
-    -Djpeg=OFF -Dold-jpeg=OFF -Djbig=OFF -Dlerc=OFF -Dlzma=OFF -Dzstd=OFF -Dwebp=OFF -Dlibdeflate=OFF)
-  echo "built libtiff $tiff for $arch; building GoogleTest"
-  build=$libs/build-googletest
-  cmake -S /usr/src/googletest -B "$build" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/cross.cmake" -DZOLT_ARCH="$arch" \
-    -DCMAKE_INSTALL_PREFIX="$libs/inst" -DCMAKE_BUILD_TYPE=Release -Dgtest_disable_pthreads=ON >"$libs/configure.log"
-  cmake --build "$build" -j "$(nproc)" >"$libs/build.log"
-  cmake --install "$build" >/dev/null
-}
-
 for arch in win64 win32; do
-  case $arch in
-    win64) mingw=x86_64-w64-mingw32 ;;
-    win32) mingw=i686-w64-mingw32 ;;
-  esac
-  libraries $arch $mingw
+  scripts/libraries.sh $arch
   libs=$PWD/build-$arch/libs/inst
   emulator=""
   [ $arch = win32 ] || emulator="-DCMAKE_CROSSCOMPILING_EMULATOR=$wine"

@@ -74,12 +74,18 @@ zip)
   cpack -G ZIP --config "$build/CPackConfig.cmake" -B "$tmp/pkg" >/dev/null
   zip=$(ls "$tmp"/pkg/zolt-*-win*.zip)
   top=$(basename "$zip" .zip)
-  want="LICENSE README.md bin/zoltdec.exe bin/zoltenc.exe doc/zolt.5.html doc/zolt.css doc/zoltdec.1.html doc/zoltenc.1.html"
+  want="LICENSE README.md THIRD-PARTY.txt bin/zoltdec.exe bin/zoltenc.exe doc/zolt.5.html doc/zolt.css doc/zoltdec.1.html doc/zoltenc.1.html"
   [ "$(unzip -Z1 "$zip" | grep -v '/$' | sort)" = "$(echo $want | listed "$top/")" ] || fail "zip files: $(unzip -Z1 "$zip")"
   html=$(unzip -p "$zip" "$top/doc/zoltenc.1.html")
   for text in "<b>zoltenc</b> <i>in.tiff out.zolt</i>" 'href="zolt.css"' 'href="zoltdec.1.html"'; do
     printf '%s' "$html" | grep -qF "$text" || fail "zoltenc.1.html lacks $text"
   done
+  # Every library linked in, at the version built, with its licence after it.
+  unzip -p "$zip" "$top/THIRD-PARTY.txt" >"$tmp/third-party"
+  grep -v '^#' "$src/scripts/libraries" | while read -r name _ version; do
+    grep -qxF "$name $version" "$tmp/third-party" || fail "THIRD-PARTY.txt lacks $name $version"
+  done
+  grep -q 'Permission is hereby granted' "$tmp/third-party" || fail "THIRD-PARTY.txt holds no licence text"
   ;;
 *) fail "unknown mode $mode" ;;
 esac

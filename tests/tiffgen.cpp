@@ -34,6 +34,10 @@ void WritePage(TIFF* tif, const TiffSpec& spec, int page) {
   TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, spec.photometric);
   TIFFSetField(tif, TIFFTAG_PLANARCONFIG, spec.planar);
   TIFFSetField(tif, TIFFTAG_COMPRESSION, spec.compression);
+  // JPEG: every strip a whole JPEG stream with its own tables, as old-style
+  // JPEG files hold them too; WebP: lossless.
+  if (spec.compression == COMPRESSION_JPEG) TIFFSetField(tif, TIFFTAG_JPEGTABLESMODE, 0);
+  if (spec.compression == COMPRESSION_WEBP) TIFFSetField(tif, TIFFTAG_WEBP_LOSSLESS, 1);
   if (spec.predictor != PREDICTOR_NONE) TIFFSetField(tif, TIFFTAG_PREDICTOR, spec.predictor);
   if (spec.fillOrder != FILLORDER_MSB2LSB) TIFFSetField(tif, TIFFTAG_FILLORDER, spec.fillOrder);
   if (spec.samples == 2) {
@@ -117,6 +121,22 @@ std::vector<std::uint8_t> ExpectedPixels(const TiffSpec& spec) {
     }
   }
   return pixels;
+}
+
+std::vector<std::uint8_t> DecodedPixels(const std::string& path) {
+  TIFF* tif = TIFFOpen(path.c_str(), "r");
+  Check(tif != nullptr, "open to decode");
+  std::uint32_t width = 0;
+  std::uint32_t height = 0;
+  TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
+  TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height);
+  std::vector<std::uint32_t> rgba(std::size_t{width} * height);
+  const int decoded = TIFFReadRGBAImageOriented(tif, width, height, rgba.data(), ORIENTATION_TOPLEFT, 0);
+  TIFFClose(tif);
+  Check(decoded == 1, "decode through libtiff's RGBA interface");
+  std::vector<std::uint8_t> grey;
+  for (const std::uint32_t pixel : rgba) grey.push_back(static_cast<std::uint8_t>(TIFFGetR(pixel)));
+  return grey;
 }
 
 ZoltPalette ExpectedPalette(const TiffSpec& spec) {
