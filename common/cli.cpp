@@ -64,7 +64,12 @@ int RunConversion(const Program& run, int argc, char** argv) {
   try {
     PrepareProcess(argc, argv);
     program = run.name;
-    if (argc == 3) return run.convert(argv[1], argv[2]);
+    if (argc == 3) {
+      const Outcome fault = run.convert(argv[1], argv[2]);
+      if (!fault) return 0;
+      Report(*fault);
+      return 1;
+    }
     if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
       std::printf("%s %s\n", run.name, ZOLT_VERSION);
       return 0;

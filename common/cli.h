@@ -4,14 +4,16 @@
 
 #include <string>
 
+#include "messages.h"
+
 // A program: its name (in Detail lines too), its usage line with one %s for
 // the name it was run as, the help that describes its arguments, and its
-// conversion of the file in to the file out, which returns the exit status.
+// conversion of the file in to the file out, which returns why it failed.
 struct Program {
   const char* name;
   const char* usage;
   const char* help;
-  int (*convert)(const char* in, const char* out);
+  Outcome (*convert)(const char* in, const char* out);
 };
 
 // How a path is named in messages: "standard input" or "standard output"
@@ -33,7 +35,8 @@ std::string OpenFailure(int error, const char* path, bool output);
 // Runs a program and returns its exit status. "--help" (or "-h") and
 // "--version" as the only argument, and any argument count other than two
 // paths, print to standard output and end with 0 (or 5 with the usage line);
-// two paths are converted. Where memory runs out in code that allocates with
+// two paths are converted: a failure's message ends standard error, and the
+// status is 1. Where memory runs out in code that allocates with
 // new (a path, a handle), every owner on the way cleans up as for any other
 // failure, and it ends as a failed buffer allocation does: the message,
 // status 1.

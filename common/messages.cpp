@@ -11,6 +11,7 @@ const char* MessageOf(Failure failure) {
     case Failure::kTruncated: return "ZOLT file is truncated";
     case Failure::kInvalidSize: return "invalid image size %lldx%lld";
     case Failure::kUnsupported: return "source file should have 1 sample per pixel, and 8 bits per sample...";
+    case Failure::kNotGreyOrPaletted: return "Unsupported file format - must be either paletted or greyscale...";
     case Failure::kNoColourMap: return "paletted image has no colour map";
     case Failure::kTooLarge: return "image is %lldx%lld; width and height must be 1 to 32767";
     case Failure::kReadImage: return "can't read image data";
@@ -27,9 +28,7 @@ std::string ErrorLine(Failure failure, long long width, long long height) {
   char text[160];
   // The sizes fill a message's "%lldx%lld"; the others have no conversion.
   std::snprintf(text, sizeof text, MessageOf(failure), width, height);  // NOLINT(clang-diagnostic-format-nonliteral)
-  return std::string("Error: ") + text + "\n";
+  return std::string(failure == Failure::kNotGreyOrPaletted ? "" : "Error: ") + text + "\n";
 }
 
-void Report(Failure failure, long long width, long long height) {
-  std::fputs(ErrorLine(failure, width, height).c_str(), stderr);
-}
+void Report(const Fault& fault) { std::fputs(ErrorLine(fault.failure, fault.width, fault.height).c_str(), stderr); }

@@ -1,9 +1,11 @@
 // The fixed messages that end standard error when a run fails: the README's
 // table and users' scripts rely on them word for word, so each is written
 // here once. A line of the program's own may come before (cli.h, Detail).
+// The stages of a conversion return the failure; RunConversion prints it.
 #ifndef ZOLT_COMMON_MESSAGES_H
 #define ZOLT_COMMON_MESSAGES_H
 
+#include <optional>
 #include <string>
 
 enum class Failure {
@@ -13,6 +15,7 @@ enum class Failure {
   kTruncated,      // it ends before its palette
   kInvalidSize,    // its header's width or height is below 1 (two numbers)
   kUnsupported,    // a TIFF image that is not 1 sample of up to 8 bits
+  kNotGreyOrPaletted,  // nor greyscale or paletted (its line alone has no "Error: ")
   kNoColourMap,    // a paletted TIFF image without its colour map
   kTooLarge,       // a TIFF image a ZOLT header cannot hold (two numbers)
   kReadImage,      // the TIFF image's data cannot be decoded
@@ -23,6 +26,18 @@ enum class Failure {
   kAllocate,       // memory ran out
 };
 
+// A failure that ends a run, with the width and height that two of the
+// messages hold.
+struct Fault {
+  // NOLINTNEXTLINE(google-explicit-constructor): a failure alone is a fault with no sizes
+  Fault(Failure which, long long w = 0, long long h = 0) : failure(which), width(w), height(h) {}
+  Failure failure;
+  long long width;
+  long long height;
+};
+// How a stage ends: no value when it went well.
+using Outcome = std::optional<Fault>;
+
 // The message's text, after "Error: "; the two that hold sizes have a
 // "%lldx%lld" for them.
 const char* MessageOf(Failure failure);
@@ -32,6 +47,6 @@ const char* MessageOf(Failure failure);
 std::string ErrorLine(Failure failure, long long width = 0, long long height = 0);
 
 // Prints that line on standard error, in one write.
-void Report(Failure failure, long long width = 0, long long height = 0);
+void Report(const Fault& fault);
 
 #endif

@@ -105,24 +105,22 @@ OutputFile::~OutputFile() {
   Discard();
 }
 
-std::unique_ptr<OutputFile> OpenOutput(const char* path, OutputFile::Access how, const char* inputPath,
-                                       const FileId& input) {
+Outcome OpenOutput(const char* path, OutputFile::Access how, const char* inputPath, const FileId& input,
+                   std::unique_ptr<OutputFile>& out) {
   FileId output;
   if (std::strcmp(path, "-") != 0 && std::strcmp(inputPath, "-") != 0 && input.inode != 0 &&
       IdentifyPath(path, output) && output == input) {
-    Report(Failure::kOutputIsInput);
-    return nullptr;
+    return Failure::kOutputIsInput;
   }
   errno = 0;
-  OutputFile::Opened out = OutputFile::Open(path, how, input);
-  if (out.file) return std::move(out.file);
-  if (out.terminal) {
-    Report(Failure::kTerminal);
-  } else {
+  OutputFile::Opened opened = OutputFile::Open(path, how, input);
+  if (opened.terminal) return Failure::kTerminal;
+  if (!opened.file) {
     Detail(DisplayName(path, true), OpenFailure(errno, path, true));
-    Report(Failure::kOpenOutput);
+    return Failure::kOpenOutput;
   }
-  return nullptr;
+  out = std::move(opened.file);
+  return {};
 }
 
 std::string TempPrefix(const std::string& target) {

@@ -26,6 +26,7 @@
 #include <string>
 
 #include "files.h"
+#include "messages.h"
 #include "resources.h"
 
 class OutputFile {
@@ -89,12 +90,12 @@ class OutputFile {
   bool committed_ = false;
 };
 
-// Opens the output for path as OutputFile::Open does, after refusing an
-// output that is the input file (inputPath, identified as input) itself;
-// standard input and output are never refused so. When it cannot, prints why
-// (a line naming the file, then the message) and returns null.
-std::unique_ptr<OutputFile> OpenOutput(const char* path, OutputFile::Access how, const char* inputPath,
-                                       const FileId& input);
+// Opens the output for path into out as OutputFile::Open does, after refusing
+// an output that is the input file (inputPath, identified as input) itself;
+// standard input and output are never refused so. When it cannot, returns
+// why, after a line naming the file where that says more.
+Outcome OpenOutput(const char* path, OutputFile::Access how, const char* inputPath, const FileId& input,
+                   std::unique_ptr<OutputFile>& out);
 
 // What each system supplies to OutputFile::Open (common/posix, common/win32).
 

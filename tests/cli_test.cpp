@@ -86,8 +86,7 @@ const CliCase kCases[] = {
     {"Enc16Bit", kEnc, [](auto& in) { Tiff(in, [](TiffSpec& s) { s.bits = 16; }); }, "$OUT", 1,
      Err(Failure::kUnsupported, "zoltenc: $IN: 1 sample of 16 bits (greyscale); reduce it to 8 bits first, e.g. convert $IN -depth 8 out.tif\n"), Output::kAbsent},
     {"EncSeparated", kEnc, [](auto& in) { Tiff(in, [](TiffSpec& s) { s.photometric = PHOTOMETRIC_SEPARATED; }); },
-     "$OUT", 1, "zoltenc: $IN: photometric interpretation 5 (CMYK); only greyscale and paletted images convert\n"
-     "Unsupported file format - must be either paletted or greyscale...\n", Output::kAbsent},
+     "$OUT", 1, Err(Failure::kNotGreyOrPaletted, "zoltenc: $IN: photometric interpretation 5 (CMYK); only greyscale and paletted images convert\n"), Output::kAbsent},
     {"EncTooWide", kEnc, [](auto& in) { Tiff(in, [](TiffSpec& s) { s.width = 32768; s.height = 2; }); },
      "$OUT", 1, Err(Failure::kTooLarge, "zoltenc: $IN: 32768 x 2 pixels; a ZOLT file holds 1 to 32767 each way\n", 32768, 2), Output::kAbsent},
     // A file of two images converts the second, and says so.

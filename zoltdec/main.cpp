@@ -14,46 +14,36 @@
 
 namespace {
 
-int Convert(const char* inPath, const char* outPath) {
+Outcome Convert(const char* inPath, const char* outPath) {
   const char* inputName = DisplayName(inPath, false);
   errno = 0;
   FilePtr in = OpenStreamInput(inPath);
   FileId inputId;
   if (!in || !IdentifyFile(fileno(in.get()), inputId)) {
     Detail(inputName, OpenFailure(errno, inPath, false));
-    Report(Failure::kOpenZolt);
-    return 1;
+    return Failure::kOpenZolt;
   }
   // Unbuffered: each run of rows is read straight into its place in the
   // strip buffer, with no stdio buffer between, nor its refills between them.
   std::setvbuf(in.get(), nullptr, _IONBF, 0);
   ZoltHeader header{};
-  if (!ReadZoltHeader(in.get(), inputName, header)) return 1;
+  if (Outcome fault = ReadZoltHeader(in.get(), inputName, header)) return fault;
 
   // libtiff seeks while it writes: a pipe or device gets a spool file.
-  const auto out = OpenOutput(outPath, OutputFile::Access::kSeekable, inPath, inputId);
-  if (!out) return 1;
+  std::unique_ptr<OutputFile> out;
+  if (Outcome fault = OpenOutput(outPath, OutputFile::Access::kSeekable, inPath, inputId, out)) return fault;
   TiffMessages messages;
   // Little-endian whatever the host's byte order: the same bytes everywhere.
   TiffPtr tif(OpenTiffOnFd(out->Fd(), outPath, "wl", &messages));
-  if (!tif) {
-    Report(Failure::kWriteOutput);
-    return 1;
-  }
-  const bool written = WriteData(tif.get(), header, in.get()) == 1;  // says why it fails
-  const bool flushed = written && TIFFFlush(tif.get()) == 1;
-  if (!flushed) {
-    // Closing a failed output only makes libtiff repeat the failure.
-    messages.quiet = true;
-  }
+  if (!tif) return Failure::kWriteOutput;
+  Outcome fault = WriteData(tif.get(), header, in.get());
+  if (!fault && TIFFFlush(tif.get()) != 1) fault = Failure::kWriteOutput;
+  // Closing a failed output only makes libtiff repeat the failure.
+  if (fault) messages.quiet = true;
   tif.reset();
   in.reset();  // closed before the output may take its place, as zoltenc does
-  if (!written) return 1;
-  if (!flushed || !out->Commit()) {
-    Report(Failure::kWriteOutput);
-    return 1;
-  }
-  return 0;
+  if (!fault && !out->Commit()) fault = Failure::kWriteOutput;
+  return fault;
 }
 
 }  // namespace

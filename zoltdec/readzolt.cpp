@@ -10,10 +10,9 @@
 #include "messages.h"
 
 namespace {
-bool ReadExactly(std::FILE* in, void* buffer, std::size_t size) {
-  if (std::fread(buffer, 1, size, in) == size) return true;
-  Report(Failure::kTruncated);
-  return false;
+Outcome ReadExactly(std::FILE* in, void* buffer, std::size_t size) {
+  if (std::fread(buffer, 1, size, in) == size) return {};
+  return Failure::kTruncated;
 }
 
 // What a file that is not ZOLT data starts with, for the line that names it.
@@ -32,25 +31,20 @@ std::string NotZolt(const std::uint8_t* head, std::size_t count) {
 }
 }  // namespace
 
-bool ReadZoltHeader(std::FILE* in, const char* name, ZoltHeader& header) {
+Outcome ReadZoltHeader(std::FILE* in, const char* name, ZoltHeader& header) {
   std::uint8_t head[kZoltHeaderSize];
   const std::size_t got = std::fread(head, 1, sizeof head, in);
   // A file shorter than the magic is truncated as long as it starts as one.
   if (!StartsAsZolt(head, got)) {
     Detail(name, NotZolt(head, got));
-    Report(Failure::kNotZolt);
-    return false;
+    return Failure::kNotZolt;
   }
   if (got < sizeof head) {
     Detail(name, std::to_string(got) + " bytes; a ZOLT file has at least " + std::to_string(kZoltOverhead + 1));
-    Report(Failure::kTruncated);
-    return false;
+    return Failure::kTruncated;
   }
   header = DecodeZoltHeader(head);
-  if (header.width < 1 || header.height < 1) {
-    Report(Failure::kInvalidSize, header.width, header.height);
-    return false;
-  }
+  if (header.width < 1 || header.height < 1) return Fault(Failure::kInvalidSize, header.width, header.height);
   // The size of a regular file is known before anything is written; a
   // stream that cannot tell is checked as it is read.
   std::uint64_t size = 0;
@@ -58,17 +52,16 @@ bool ReadZoltHeader(std::FILE* in, const char* name, ZoltHeader& header) {
   if (fd >= 0 && RegularFileSize(fd, size) && size < ZoltFileSize(header)) {
     Detail(name, std::to_string(size) + " bytes; a " + std::to_string(header.width) + " x " +
                      std::to_string(header.height) + " image needs " + std::to_string(ZoltFileSize(header)));
-    Report(Failure::kTruncated);
-    return false;
+    return Failure::kTruncated;
   }
-  return true;
+  return {};
 }
 
-bool ReadZoltPixels(std::FILE* in, std::uint8_t* pixels, std::size_t count) { return ReadExactly(in, pixels, count); }
+Outcome ReadZoltPixels(std::FILE* in, std::uint8_t* pixels, std::size_t count) { return ReadExactly(in, pixels, count); }
 
-bool ReadZoltPalette(std::FILE* in, ZoltPalette& palette) {
+Outcome ReadZoltPalette(std::FILE* in, ZoltPalette& palette) {
   std::uint8_t tail[kZoltTailSize];
-  if (!ReadExactly(in, tail, sizeof tail)) return false;
+  if (Outcome fault = ReadExactly(in, tail, sizeof tail)) return fault;
   DecodeZoltTail(tail, palette);
-  return true;
+  return {};
 }

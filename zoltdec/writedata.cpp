@@ -8,14 +8,9 @@
 
 namespace {
 constexpr std::uint32_t kRowsPerStrip = 64;
-
-int WriteFailed() {
-  Report(Failure::kWriteOutput);
-  return 0;
-}
 }  // namespace
 
-int WriteData(TIFF* tif, const ZoltHeader& header, std::FILE* in) {
+Outcome WriteData(TIFF* tif, const ZoltHeader& header, std::FILE* in) {
   const auto width = static_cast<std::uint32_t>(header.width);
   const auto height = static_cast<std::uint32_t>(header.height);
   if (TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_PALETTE) != 1 ||
@@ -26,14 +21,14 @@ int WriteData(TIFF* tif, const ZoltHeader& header, std::FILE* in) {
       TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH) != 1 ||
       TIFFSetField(tif, TIFFTAG_XRESOLUTION, 300.0) != 1 || TIFFSetField(tif, TIFFTAG_YRESOLUTION, 300.0) != 1 ||
       TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, kRowsPerStrip) != 1) {
-    return WriteFailed();
+    return Failure::kWriteOutput;
   }
 
   // width * 64 bytes, or width * height when the image has fewer rows.
   const tmsize_t stripSize = TIFFStripSize(tif);
   const std::uint32_t strips = (height + kRowsPerStrip - 1) / kRowsPerStrip;
   if (stripSize != static_cast<tmsize_t>(std::size_t{width} * (strips > 1 ? kRowsPerStrip : height))) {
-    return WriteFailed();
+    return Failure::kWriteOutput;
   }
   // One strip buffer, reused: a short last strip's rows replace only the
   // start of it, and the rest still holds the strip before. Every strip
@@ -42,20 +37,19 @@ int WriteData(TIFF* tif, const ZoltHeader& header, std::FILE* in) {
   // buffer lines up with both files.
   const TiffBuffer buffer = AllocTiffBuffer(static_cast<std::size_t>(stripSize) + kCopyAlignment);
   if (!buffer) {
-    Report(Failure::kAllocate);
-    return 0;
+    return Failure::kAllocate;
   }
   std::uint8_t* strip = AlignedFor(buffer.get(), kZoltHeaderSize);
   for (std::uint32_t s = 0; s < strips; ++s) {
     const std::uint32_t rows = s + 1 < strips ? kRowsPerStrip : height - s * kRowsPerStrip;
-    if (!ReadZoltPixels(in, strip, std::size_t{width} * rows)) return 0;
+    if (Outcome fault = ReadZoltPixels(in, strip, std::size_t{width} * rows)) return fault;
     // Uncompressed, the strip's bytes are the file's: written from here, not
     // copied into libtiff's own buffer first.
-    if (TIFFWriteRawStrip(tif, s, strip, stripSize) != stripSize) return WriteFailed();
+    if (TIFFWriteRawStrip(tif, s, strip, stripSize) != stripSize) return Failure::kWriteOutput;
   }
 
   ZoltPalette palette{};
-  if (!ReadZoltPalette(in, palette)) return 0;
+  if (Outcome fault = ReadZoltPalette(in, palette)) return fault;
   std::uint16_t red[256];
   std::uint16_t green[256];
   std::uint16_t blue[256];
@@ -65,7 +59,7 @@ int WriteData(TIFF* tif, const ZoltHeader& header, std::FILE* in) {
     green[i] = ZoltToTiffComponent(palette.rgb[3 * i + 1]);
     blue[i] = ZoltToTiffComponent(palette.rgb[3 * i + 2]);
   }
-  if (TIFFSetField(tif, TIFFTAG_COLORMAP, red, green, blue) != 1) return WriteFailed();
+  if (TIFFSetField(tif, TIFFTAG_COLORMAP, red, green, blue) != 1) return Failure::kWriteOutput;
   // libtiff reports success even where it had no memory for its copy of the
   // colour map, and would then write the map from nowhere, here or when the
   // handle is closed.
@@ -73,9 +67,8 @@ int WriteData(TIFF* tif, const ZoltHeader& header, std::FILE* in) {
   if (TIFFGetField(tif, TIFFTAG_COLORMAP, &copies[0], &copies[1], &copies[2]) != 1 || copies[0] == nullptr ||
       copies[1] == nullptr || copies[2] == nullptr) {
     TIFFUnsetField(tif, TIFFTAG_COLORMAP);
-    Report(Failure::kAllocate);
-    return 0;
+    return Failure::kAllocate;
   }
-  if (TIFFWriteDirectory(tif) != 1) return WriteFailed();
-  return 1;
+  if (TIFFWriteDirectory(tif) != 1) return Failure::kWriteOutput;
+  return {};
 }

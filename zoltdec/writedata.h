@@ -5,6 +5,7 @@
 
 #include <tiffio.h>
 
+#include "messages.h"
 #include "zoltfile.h"
 
 // Writes one uncompressed, paletted, 8-bit TIFF image of header.width x
@@ -20,8 +21,7 @@
 // followed by the rows of the strip before it that its own rows did not
 // replace, as the format's first writer did.
 //
-// Returns 1 on success; on failure prints one line on stderr and returns 0.
-// The handle is left open either way.
-int WriteData(TIFF* tif, const ZoltHeader& header, std::FILE* in);
+// Returns why it failed, if it did; the handle is left open either way.
+Outcome WriteData(TIFF* tif, const ZoltHeader& header, std::FILE* in);
 
 #endif

@@ -114,23 +114,15 @@ std::string Found(Refusal refusal, const Fields& f, const std::string& file) {
   return size;
 }
 
-void PrintRefusal(Refusal refusal, const Fields& f) {
+Fault FaultOf(Refusal refusal, const Fields& f) {
   switch (refusal) {
-    case Refusal::kSamples:
-      Report(Failure::kUnsupported);
-      break;
-    case Refusal::kPhotometric:
-      std::fprintf(stderr, "Unsupported file format - must be either paletted or greyscale...\n");
-      break;
-    case Refusal::kColorMap:
-      Report(Failure::kNoColourMap);
-      break;
+    case Refusal::kSamples: return Failure::kUnsupported;
+    case Refusal::kPhotometric: return Failure::kNotGreyOrPaletted;
+    case Refusal::kColorMap: return Failure::kNoColourMap;
     case Refusal::kSize:
-      Report(Failure::kTooLarge, f.width, f.height);
-      break;
-    case Refusal::kNone:
-      break;
+    case Refusal::kNone: break;
   }
+  return {Failure::kTooLarge, f.width, f.height};
 }
 
 // Builds the palette of a checked image from the photometric interpretation
@@ -173,7 +165,7 @@ bool SaneTile(const TiffImage& image) {
 
 }  // namespace
 
-bool InspectTiff(TIFF* tif, ZoltHeader& header, ZoltPalette& palette, TiffImage& image) {
+Outcome InspectTiff(TIFF* tif, ZoltPalette& palette, TiffImage& image) {
   const std::string file = TIFFFileName(tif);
   const char* name = DisplayName(file.c_str(), false);
   // A multi-image file converts its second image; with one image there is no
@@ -197,8 +189,7 @@ bool InspectTiff(TIFF* tif, ZoltHeader& header, ZoltPalette& palette, TiffImage&
     Detail(name, !several       ? found
                  : firstConverts ? "image 2: " + found + "; image 1 would convert, but the second image of a file is the one converted"
                                  : "image 2: " + found);
-    PrintRefusal(refusal, f);
-    return false;
+    return FaultOf(refusal, f);
   }
 
   TiffImage found;
@@ -218,8 +209,7 @@ bool InspectTiff(TIFF* tif, ZoltHeader& header, ZoltPalette& palette, TiffImage&
       Detail(name, "tiles of " + std::to_string(found.tileWidth) + " x " + std::to_string(found.tileLength) +
                        " pixels, far larger than the " + std::to_string(f.width) + " x " + std::to_string(f.height) +
                        " image needs");
-      Report(Failure::kReadImage);
-      return false;
+      return Failure::kReadImage;
     }
   } else {
     found.rowsPerStrip = f.height;
@@ -233,7 +223,5 @@ bool InspectTiff(TIFF* tif, ZoltHeader& header, ZoltPalette& palette, TiffImage&
   found.directory = directory;
 
   image = found;
-  header.width = static_cast<std::int16_t>(f.width);
-  header.height = static_cast<std::int16_t>(f.height);
-  return true;
+  return {};
 }

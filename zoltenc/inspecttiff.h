@@ -9,6 +9,7 @@
 
 #include <tiffio.h>
 
+#include "messages.h"
 #include "zoltfile.h"
 
 // The layout of the image being converted, as InspectTiff found it.
@@ -36,9 +37,8 @@ struct TiffImage {
 // (the second, such as alpha, is dropped), or one sample of 1, 2 or 4 bits
 // (each value becomes one byte unchanged), greyscale or paletted, 1 to 32767
 // pixels each way, with strips or tiles of a sane size. Fills all 256 palette
-// entries, the header's width and height (the magic is left alone) and image.
-// On failure prints one line on stderr and returns false; the header is then
-// untouched.
-bool InspectTiff(TIFF* tif, ZoltHeader& header, ZoltPalette& palette, TiffImage& image);
+// entries and image. On failure returns why, after a line that names the file
+// and what was found; image is then untouched.
+Outcome InspectTiff(TIFF* tif, ZoltPalette& palette, TiffImage& image);
 
 #endif

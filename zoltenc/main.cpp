@@ -41,56 +41,50 @@ std::string NotTiff(int fd, const char* path) {
   return IsFolder(path) ? "a folder" : "not a file that can be read at any offset";
 }
 
-int Convert(const char* inPath, const char* outPath) {
+Outcome Convert(const char* inPath, const char* outPath) {
   const char* inputName = DisplayName(inPath, false);
   UniqueFd input = OpenSeekableInput(inPath);
   if (!input) {
     const int error = errno;
     TIFFErrorExt(nullptr, "TIFFOpen", "%s: %s", inPath, std::strerror(error));
     Detail(inputName, OpenFailure(error, inPath, false));
-    Report(Failure::kOpenTiff);
-    return 1;
+    return Failure::kOpenTiff;
   }
   FileId inputId;
   TiffMessages messages;  // libtiff's lines, whole even when several threads decode
   TiffPtr tif(IdentifyFile(input.Get(), inputId) ? OpenTiffOnFd(input.Get(), inPath, "rm", &messages) : nullptr);
   if (!tif) {
     Detail(inputName, NotTiff(input.Get(), inPath));
-    Report(Failure::kOpenTiff);
-    return 1;
+    return Failure::kOpenTiff;
   }
-  ZoltHeader header{};
   ZoltPalette palette{};
   TiffImage image;
-  if (!InspectTiff(tif.get(), header, palette, image)) return 1;
+  if (Outcome fault = InspectTiff(tif.get(), palette, image)) return fault;
+  ZoltHeader header{};
   std::memcpy(header.magic, kZoltMagic, sizeof header.magic);
+  header.width = static_cast<std::int16_t>(image.width);
+  header.height = static_cast<std::int16_t>(image.height);
 
-  const auto out = OpenOutput(outPath, OutputFile::Access::kSequential, inPath, inputId);
-  if (!out) return 1;
+  std::unique_ptr<OutputFile> out;
+  if (Outcome fault = OpenOutput(outPath, OutputFile::Access::kSequential, inPath, inputId, out)) return fault;
   std::uint8_t head[kZoltHeaderSize];
   EncodeZoltHeader(header, head);
   std::uint8_t tail[kZoltTailSize];
   EncodeZoltTail(palette, tail);
   const std::uint64_t pixelCount = std::uint64_t{image.width} * image.height;
 
-  if (!out->WriteAt(0, head, sizeof head)) {
-    Report(Failure::kWriteOutput);
-    return 1;
-  }
+  if (!out->WriteAt(0, head, sizeof head)) return Failure::kWriteOutput;
   // Several threads decode only where pieces can be placed in any order.
   OutputSink sink(*out);
-  const ReadResult read = ReadData(tif.get(), image, sink, input.Get(), out->Positioned() ? DecodeThreads() : 1);
-  if (read == ReadResult::kDataError) return 1;  // ReadData said why
+  if (Outcome fault = ReadData(tif.get(), image, sink, input.Get(), out->Positioned() ? DecodeThreads() : 1)) {
+    return fault;
+  }
   // All is read: the input is closed before the output takes its place,
   // which may be the input's own (some systems replace no open file).
   tif.reset();
   input.Close();
-  if (read == ReadResult::kSinkError ||
-      !out->WriteAt(kZoltHeaderSize + pixelCount, tail, sizeof tail) || !out->Commit()) {
-    Report(Failure::kWriteOutput);
-    return 1;
-  }
-  return 0;
+  if (!out->WriteAt(kZoltHeaderSize + pixelCount, tail, sizeof tail) || !out->Commit()) return Failure::kWriteOutput;
+  return {};
 }
 
 }  // namespace

@@ -20,6 +20,9 @@
 
 namespace {
 
+// How a band, and the whole read, ended.
+enum class ReadResult { kOk, kDataError, kSinkError };
+
 // A strip or tile whose compressed data is larger than this is not read whole
 // (strips are then decoded a row at a time).
 constexpr std::uint64_t kRawLimit = 2 * kBandBytes;
@@ -322,14 +325,11 @@ unsigned DecodeThreads() {
   return std::clamp(ProcessorCount(), 1U, kMaxThreads);
 }
 
-ReadResult ReadData(TIFF* tif, const TiffImage& image, PixelSink& sink, int fd, unsigned threads) {
+Outcome ReadData(TIFF* tif, const TiffImage& image, PixelSink& sink, int fd, unsigned threads) {
   (void)TakeTiffError();  // what libtiff said before is not why a read fails
   const Plan plan = MakePlan(image);
   Worker first(tif, fd, image, plan, sink);
-  if (!first.Allocated()) {
-    Report(Failure::kAllocate);
-    return ReadResult::kDataError;
-  }
+  if (!first.Allocated()) return Failure::kAllocate;
   // Uncompressed data only needs copying, which one thread does as fast as
   // the memory allows.
   const unsigned total = std::max(1U, std::min({threads, kMaxThreads, plan.units}));
@@ -353,10 +353,12 @@ ReadResult ReadData(TIFF* tif, const TiffImage& image, PixelSink& sink, int fd, 
   }
   units.Work(first);
   for (std::thread& t : pool) t.join();
-  if (units.Result() == ReadResult::kDataError) {
-    const std::string why = TakeTiffError();
-    Detail(DisplayName(TIFFFileName(tif), false), why.empty() ? "a strip or tile is missing or cannot be decoded" : why);
-    Report(Failure::kReadImage);
+  switch (units.Result()) {
+    case ReadResult::kOk: return {};
+    case ReadResult::kSinkError: return Failure::kWriteOutput;
+    case ReadResult::kDataError: break;
   }
-  return units.Result();
+  const std::string why = TakeTiffError();
+  Detail(DisplayName(TIFFFileName(tif), false), why.empty() ? "a strip or tile is missing or cannot be decoded" : why);
+  return Failure::kReadImage;
 }

@@ -29,8 +29,6 @@ class PixelSink {
   virtual std::uint64_t Origin() const { return 0; }
 };
 
-enum class ReadResult { kOk, kDataError, kSinkError };
-
 // The number of decoding threads to use: the ZOLT_THREADS environment
 // variable when it is a positive integer, otherwise the number of processors
 // this process may run on; never more than kMaxThreads.
@@ -46,8 +44,8 @@ unsigned DecodeThreads();
 // each with its own libtiff handle opened over fd (the descriptor tif reads);
 // with threads 1, fd -1 or an uncompressed image, on this thread with tif.
 // The result is the same either way: that of the first band, from the top,
-// that fails. Prints "Error: can't read image data" (or a failed allocation)
-// for kDataError; prints nothing for kSinkError.
-ReadResult ReadData(TIFF* tif, const TiffImage& image, PixelSink& sink, int fd = -1, unsigned threads = 1);
+// that fails: kReadImage (after a line saying why) or kAllocate for the
+// image, kWriteOutput where the sink failed.
+Outcome ReadData(TIFF* tif, const TiffImage& image, PixelSink& sink, int fd = -1, unsigned threads = 1);
 
 #endif
