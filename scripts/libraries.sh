@@ -22,13 +22,15 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 target=${1:?usage: scripts/libraries.sh win64|win32|s390x|fuzz}
 all=(zlib libdeflate libjpeg-turbo lerc liblzma libzstd libwebp libtiff)
+googletest=yes gtest_args=()
 case $target in
-  win64) names=("${all[@]}") cc=x86_64-w64-mingw32-gcc-posix gtest=(-Dgtest_disable_pthreads=ON) ;;
-  win32) names=("${all[@]}") cc=i686-w64-mingw32-gcc-posix gtest=() ;;
-  s390x) names=(zlib libdeflate libjpeg-turbo liblzma libzstd libwebp libtiff) cc=s390x-linux-gnu-gcc gtest=(-Dgtest=ON) ;;
-  fuzz) names=(libtiff) cc=clang gtest=() ;;
+  win64) names=("${all[@]}") cc=x86_64-w64-mingw32-gcc-posix gtest_args=(-Dgtest_disable_pthreads=ON) ;;
+  win32) names=("${all[@]}") cc=i686-w64-mingw32-gcc-posix googletest=no ;;
+  s390x) names=(zlib libdeflate libjpeg-turbo liblzma libzstd libwebp libtiff) cc=s390x-linux-gnu-gcc ;;
+  fuzz) names=(libtiff) cc=clang googletest=no ;;
   *) echo "unknown target $target" >&2; exit 2 ;;
 esac
+scripts/install-deps.sh nasm >&2
 # The fuzz targets' instrumentation (CMakeLists.txt, ZOLT_FUZZ).
 fuzz_flags="-O1 -g -fno-omit-frame-pointer -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all"
 
@@ -54,7 +56,6 @@ rm -rf "$cache/$target-"*
 mkdir -p "$libs/log"
 inst=$libs/inst
 
-scripts/install-deps.sh cmake make nasm pkg-config >&2
 # A step's output goes to its log, shown only when the step fails.
 quiet() {
   local log=$1
@@ -126,9 +127,8 @@ for name in "${names[@]}"; do
   esac
   echo "$name $version" | tee -a "$libs/versions.new"
 done
-# GoogleTest where the tests are built (its options, or -Dgtest=ON for none).
-if [ ${#gtest[@]} -gt 0 ]; then
-  with_cmake googletest /usr/src/googletest "${gtest[@]}"
+if [ $googletest = yes ]; then
+  with_cmake googletest /usr/src/googletest "${gtest_args[@]}"
   echo "googletest $(dpkg-query -W -f='${Version}' googletest) (the host's, for the tests only)"
 fi
 
