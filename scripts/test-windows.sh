@@ -14,7 +14,8 @@
 #   scripts/test-windows.sh
 set -eu
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 wine64 mandoc unzip
+scripts/install-deps.sh g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64 \
+  binutils-mingw-w64-i686 wine64 mandoc unzip
 # Wine's 64-bit loader by name: plain "wine" picks the 32-bit one once the
 # i386 architecture is added, and fails with "Exec format error".
 wine=/usr/lib/wine/wine64

@@ -3,11 +3,11 @@
 # write the same bytes and give the same status and message (the last line;
 # libtiff's own lines may differ: it prints a bad magic number in the host's
 # byte order) for the same inputs: the tests' own (saved by the test suite as
-# it runs, both byte orders among them), the committed test files, the ZOLT
-# fuzz corpus and the sample; every TIFF through zoltenc, and every ZOLT file,
-# given or written by that, through zoltdec. Not the TIFF fuzz corpora: on
-# damaged Deflate data, libtiff with libdeflate (as Debian builds it) and with
-# zlib alone (as built here for another target) decode differently.
+# it runs, both byte orders among them), the committed test files, the fuzz
+# corpora and regressions and the sample; every TIFF through zoltenc, and
+# every ZOLT file, given or written by that, through zoltdec. The builds'
+# libtiff may be different releases (Debian's, and the one built from source
+# for another target): damaged files must still fail alike.
 # LEAVE_OUT, where given, is a pattern of the tests' input names (the test
 # cases' names) to leave out, for a difference the caller has explained.
 #   same_bytes.sh BUILD_A BUILD_B [WRAPPER [LEAVE_OUT]]
@@ -23,7 +23,7 @@ trap 'rm -rf "$tmp"' EXIT
 ZOLT_SEED_DIR=$tmp/seeds "$a/zolt_tests" --gtest_filter='Layouts/*:Programs/*' >/dev/null 2>&1 || true
 mkdir -p "$tmp/tiff" "$tmp/zolt"
 n=0
-for f in "$tmp"/seeds/tiff/* tests/data/* samples/sample.tif; do
+for f in "$tmp"/seeds/tiff/* tests/data/* fuzz/corpus/tiff/* fuzz/regressions/tiff/* samples/sample.tif; do
   if [ -n "$leave_out" ] && basename "$f" | grep -Eq "$leave_out"; then continue; fi
   n=$((n + 1)) && cp "$f" "$tmp/tiff/$n"
 done
