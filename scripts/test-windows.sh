@@ -50,18 +50,21 @@ wineserver=/usr/lib/wine/wineserver64
 # standard streams: started here, they hold no test's output open.
 "$wine" cmd /c exit </dev/null >/dev/null 2>&1
 trap '"$wineserver" -k 2>/dev/null; rm -f "$log" "$log.xml"' EXIT
+# Now and then Wine starts no program at all (the test fails at once, with
+# no output), or, while two tests start Windows programs at once, loses a
+# program's standard error (status 1, no message) or leaves a killed
+# program's temporary file behind; run alone, the same tests have always
+# passed here. So a failed test runs again, up to twice, and is named.
+wine_ctest() {
+  ctest "$@" --output-on-failure -j "$(nproc)" --output-log "$log" --output-junit "$log.xml" --repeat until-pass:3
+  grep -E 'Test +#[0-9]+: .*[*]{3}Failed' "$log" | sed 's/^/failed once under Wine, then passed: /' || true
+}
 # The unit tables and what only Windows does, built for Windows.
-ctest --test-dir build-win64 --output-on-failure -j "$(nproc)"
+wine_ctest --test-dir build-win64
 # The command-line tests of this machine's build, running the Windows programs.
 BUILD_DIR=build scripts/build.sh >/dev/null
 export ZOLT_TEST_WRAPPER=$wine ZOLT_TEST_ZOLTENC="$PWD/build-win64/zoltenc.exe" ZOLT_TEST_ZOLTDEC="$PWD/build-win64/zoltdec.exe"
-# Now and then, while two tests start Windows programs at once, Wine loses
-# a program's standard error (status 1, no message) or leaves a killed
-# program's temporary file behind; run alone, the same tests have always
-# passed here. So a failed test runs again, up to twice, and is named.
-ctest --test-dir build --output-on-failure -j "$(nproc)" -R 'Cli' --output-log "$log" --output-junit "$log.xml" \
-  --repeat until-pass:3
-grep -E 'Test +#[0-9]+: .*[*]{3}Failed' "$log" | sed 's/^/failed once under Wine, then passed: /' || true
+wine_ctest --test-dir build -R 'Cli'
 # Each test skipped there, with the reason it gave (the line after GoogleTest's "Skipped").
 /usr/bin/python3 - "$log.xml" <<'PY'
 import re, sys, xml.etree.ElementTree as tree
