@@ -14,9 +14,9 @@
 # Windows, mingw-w64's runtime, which the programs also hold).
 # The build is kept in a cache that every checkout on this machine shares,
 # ${XDG_CACHE_HOME:-~/.cache}/zolt/TARGET-KEY, where KEY sums what the build
-# depends on (the manifest, these scripts, the toolchain file, the compiler);
-# build-TARGET/libs is a link to it. Fails when the libtiff it would build is
-# an older upstream release than the host's.
+# depends on (the manifest, these scripts and the toolchain file, less their
+# comments, and the compiler); build-TARGET/libs is a link to it. Fails when
+# the libtiff it would build is an older upstream release than the host's.
 #   scripts/libraries.sh win64|win32|s390x|fuzz
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -42,8 +42,8 @@ if dpkg --compare-versions "$bundled" lt "$host"; then
 fi
 
 cache=${XDG_CACHE_HOME:-$HOME/.cache}/zolt
-key=$({ cat scripts/libraries scripts/libraries.sh scripts/debian-source.sh cmake/cross.cmake; "$cc" --version |
-  head -n 1; } | sha256sum | cut -c 1-12)
+key=$({ grep -hv '^[[:space:]]*#' scripts/libraries scripts/libraries.sh scripts/debian-source.sh cmake/cross.cmake
+  "$cc" --version | head -n 1; } | sha256sum | cut -c 1-12)
 libs=$cache/$target-$key
 mkdir -p "build-$target"
 [ -L "build-$target/libs" ] || rm -rf "build-$target/libs"
@@ -87,7 +87,7 @@ for name in "${names[@]}"; do
   case $name in
     zlib)
       # Debian's source leaves out contrib/, which the CMake build enters, and
-      # documents that its installation would copy: the library and its
+      # some of the documents its installation copies: the library and its
       # headers are installed alone. Finders look for a static zlib on
       # Windows as libz.a, not libzs.a.
       touch "$src/contrib/CMakeLists.txt"
@@ -116,10 +116,11 @@ for name in "${names[@]}"; do
       -DWEBP_BUILD_GIF2WEBP=OFF -DWEBP_BUILD_IMG2WEBP=OFF -DWEBP_BUILD_VWEBP=OFF -DWEBP_BUILD_WEBPINFO=OFF \
       -DWEBP_BUILD_LIBWEBPMUX=OFF -DWEBP_BUILD_WEBPMUX=OFF -DWEBP_BUILD_EXTRAS=OFF ;;
     libtiff)
-      # Every codec whose library is built above (or, for the fuzz build, is
-      # the host's), but JBIG: JBIG-KIT is under the GPL, which would then
-      # cover the whole program. Static liblzma and LERC are declared for
-      # linking statically only when their users say so.
+      # Every codec whose library is built above but JBIG: JBIG-KIT is under
+      # the GPL, which would then cover the whole program. The fuzz build,
+      # which is never shipped, takes the host's codec libraries, JBIG-KIT
+      # among them. Static liblzma and LERC are declared for linking
+      # statically only when their users say so.
       codecs=(-Djbig=OFF)
       [ "$target" != fuzz ] || codecs=()
       with_cmake libtiff "$src" -Dtiff-tools=OFF -Dtiff-tests=OFF -Dtiff-contrib=OFF -Dtiff-docs=OFF -Dtiff-cxx=OFF \
