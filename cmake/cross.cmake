@@ -31,7 +31,9 @@ elseif(ZOLT_ARCH STREQUAL "s390x")
   set(CMAKE_SYSTEM_PROCESSOR s390x)
   set(CMAKE_C_COMPILER s390x-linux-gnu-gcc)
   set(CMAKE_CXX_COMPILER s390x-linux-gnu-g++)
-  set(CMAKE_FIND_ROOT_PATH /usr/s390x-linux-gnu ${ZOLT_CROSS_PREFIX})
+  # The libraries built from source first, before any the system has for the
+  # target.
+  set(CMAKE_FIND_ROOT_PATH ${ZOLT_CROSS_PREFIX} /usr/s390x-linux-gnu)
   set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
   set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
   set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
@@ -47,7 +49,9 @@ elseif(ZOLT_ARCH STREQUAL "win64" OR ZOLT_ARCH STREQUAL "win32")
   set(CMAKE_C_COMPILER ${zolt_mingw}-gcc-posix)
   set(CMAKE_CXX_COMPILER ${zolt_mingw}-g++-posix)
   set(CMAKE_RC_COMPILER ${zolt_mingw}-windres)
-  set(CMAKE_FIND_ROOT_PATH /usr/${zolt_mingw} ${ZOLT_CROSS_PREFIX})
+  # As for s390x: libz-mingw-w64-dev's zlib must not stand in for the one
+  # built from source.
+  set(CMAKE_FIND_ROOT_PATH ${ZOLT_CROSS_PREFIX} /usr/${zolt_mingw})
   set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
   set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
   set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)

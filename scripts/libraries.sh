@@ -124,7 +124,13 @@ for name in "${names[@]}"; do
       codecs=(-Djbig=OFF)
       [ "$target" != fuzz ] || codecs=()
       with_cmake libtiff "$src" -Dtiff-tools=OFF -Dtiff-tests=OFF -Dtiff-contrib=OFF -Dtiff-docs=OFF -Dtiff-cxx=OFF \
-        "${codecs[@]}" -DCMAKE_C_FLAGS_INIT="-DLZMA_API_STATIC -DLERC_STATIC" ;;
+        "${codecs[@]}" -DCMAKE_C_FLAGS_INIT="-DLZMA_API_STATIC -DLERC_STATIC"
+      # Every codec library found must be one built here, not one the system
+      # happens to have for the target (libz-mingw-w64-dev's, say).
+      if [ "$target" != fuzz ] && grep -E '^-- Found [^:]+: /' "$libs/log/libtiff" | grep -v -F "$inst/" >&2; then
+        echo "libtiff found the libraries above outside $inst" >&2
+        exit 1
+      fi ;;
   esac
   echo "$name $version" | tee -a "$libs/versions.new"
 done
