@@ -38,12 +38,9 @@ struct Fault {
 // How a stage ends: no value when it went well.
 using Outcome = std::optional<Fault>;
 
-// The message's text, after "Error: "; the two that hold sizes have a
-// "%lldx%lld" for them.
-const char* MessageOf(Failure failure);
-
-// The line a failure ends standard error with: "Error: ", the message, with
-// the width and height where it holds them, and a newline.
+// The line a failure ends standard error with ("Error: " and the message,
+// for all but kNotGreyOrPaletted), with the width and height where it holds
+// them, and a newline.
 std::string ErrorLine(Failure failure, long long width = 0, long long height = 0);
 
 // Prints that line on standard error, in one write.

@@ -139,20 +139,22 @@ if [ $googletest = yes ]; then
   echo "googletest $(dpkg-query -W -f='${Version}' googletest) (the host's, for the tests only)"
 fi
 
-# The licences, from the sources just built.
+# The licences, from the sources just built: each under a heading that names
+# it and its version.
+heading() {
+  local rule="================================================================"
+  printf '\n%s\n%s\n%s\n\n' "$rule" "$1" "$rule"
+}
 {
   echo "The programs hold the libraries below, each built from Debian's source package of the version given and"
   echo "linked in statically. Each one's copyright and licence follow, as that source's debian/copyright states them."
   while read -r name version; do
-    printf '\n%s\n%s %s\n%s\n\n' "================================================================" "$name" "$version" \
-      "================================================================"
+    heading "$name $version"
     cat "$libs/src/$name/debian/copyright"
   done <"$libs/versions.new"
   case $target in
     win*)
-      printf '\n%s\n%s\n%s\n\n' "================================================================" \
-        "mingw-w64 runtime and winpthreads $(dpkg-query -W -f='${Version}' mingw-w64-common)" \
-        "================================================================"
+      heading "mingw-w64 runtime and winpthreads $(dpkg-query -W -f='${Version}' mingw-w64-common)"
       cat /usr/share/doc/mingw-w64-common/copyright ;;
   esac
 } >"$libs/THIRD-PARTY.txt"

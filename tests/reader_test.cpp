@@ -155,7 +155,7 @@ TEST_P(Reader, ConvertsOrRejects) {
   EXPECT_EQ(image.width, c.spec.width);
   EXPECT_EQ(image.height, c.spec.height);
   EXPECT_EQ(sink.written.load(), sink.pixels.size());
-  EXPECT_EQ(sink.pixels, lossy ? DecodedPixels(path) : ExpectedPixels(c.spec));
+  EXPECT_EQ(sink.pixels, lossy ? DecodedPixels(path, c.spec) : ExpectedPixels(c.spec));
   const ZoltPalette wantPalette = ExpectedPalette(c.spec);
   EXPECT_EQ(std::memcmp(palette.rgb, wantPalette.rgb, sizeof palette.rgb), 0);
 }

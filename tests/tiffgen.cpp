@@ -123,15 +123,11 @@ std::vector<std::uint8_t> ExpectedPixels(const TiffSpec& spec) {
   return pixels;
 }
 
-std::vector<std::uint8_t> DecodedPixels(const std::string& path) {
+std::vector<std::uint8_t> DecodedPixels(const std::string& path, const TiffSpec& spec) {
   TIFF* tif = TIFFOpen(path.c_str(), "r");
   Check(tif != nullptr, "open to decode");
-  std::uint32_t width = 0;
-  std::uint32_t height = 0;
-  TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
-  TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height);
-  std::vector<std::uint32_t> rgba(std::size_t{width} * height);
-  const int decoded = TIFFReadRGBAImageOriented(tif, width, height, rgba.data(), ORIENTATION_TOPLEFT, 0);
+  std::vector<std::uint32_t> rgba(std::size_t{spec.width} * spec.height);
+  const int decoded = TIFFReadRGBAImageOriented(tif, spec.width, spec.height, rgba.data(), ORIENTATION_TOPLEFT, 0);
   TIFFClose(tif);
   Check(decoded == 1, "decode through libtiff's RGBA interface");
   std::vector<std::uint8_t> grey;

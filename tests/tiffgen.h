@@ -45,8 +45,8 @@ void WritePage(TIFF* tif, const TiffSpec& spec, int page);
 // page of a multi-page file).
 std::vector<std::uint8_t> ExpectedPixels(const TiffSpec& spec);
 // The first sample of every pixel as libtiff's own RGBA interface decodes
-// the file's first image: what a reader must get from lossy data.
-std::vector<std::uint8_t> DecodedPixels(const std::string& path);
+// the file's image of spec's size: what a reader must get from lossy data.
+std::vector<std::uint8_t> DecodedPixels(const std::string& path, const TiffSpec& spec);
 ZoltPalette ExpectedPalette(const TiffSpec& spec);
 
 // Overwrites a strip's (or tile's) data after its first two bytes with 0xFF.
