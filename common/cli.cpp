@@ -26,8 +26,6 @@ void Detail(const char* file, const std::string& what) {
   std::fputs(line.c_str(), stderr);
 }
 
-namespace {
-// Whether path, or with parent its folder, is a folder.
 bool IsFolder(const char* path, bool parent) {
   namespace fs = std::filesystem;
   std::error_code ignored;
@@ -39,12 +37,9 @@ bool IsFolder(const char* path, bool parent) {
     return false;
   }
 }
-}  // namespace
-
-bool IsFolder(const char* path) { return IsFolder(path, false); }
 
 std::string OpenFailure(int error, const char* path, bool output) {
-  if (IsFolder(path, false)) return "a folder";
+  if (IsFolder(path)) return "a folder";
   switch (error) {
     case ENOENT:
     case ENOTDIR:

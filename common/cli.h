@@ -20,8 +20,8 @@ struct Program {
 // for "-", otherwise the path as given.
 const char* DisplayName(const char* path, bool output);
 
-// Whether path names a folder.
-bool IsFolder(const char* path);
+// Whether path, or with parent the folder it is in, names a folder.
+bool IsFolder(const char* path, bool parent = false);
 
 // Says what was found, as one line of the program's own, "PROGRAM: FILE:
 // what", before the fixed message that ends standard error.

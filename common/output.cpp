@@ -1,7 +1,6 @@
 #include "output.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 
 #include "cli.h"
@@ -11,37 +10,51 @@
 OutputFile::OutputFile(Kind kind, UniqueFd fd, std::string target)
     : kind_(kind), fd_(std::move(fd)), target_(std::move(target)) {}
 
-OutputFile::Opened OutputFile::ForStream(UniqueFd out, Access how, const std::string& target) {
-  Opened opened;
-  if (!out) return opened;
-  if (IsTerminal(out.Get())) {
-    opened.terminal = true;
-  } else if (how == Access::kSequential) {
-    opened.file.reset(new OutputFile(Kind::kStream, std::move(out), target));
-  } else if (UniqueFd spool = MakeSpoolFile()) {
-    opened.file.reset(new OutputFile(Kind::kSpool, std::move(spool), target));
-    opened.file->streamFd_ = std::move(out);
+Outcome OutputFile::Open(const char* path, Access how, const char* inputPath, const FileId& input,
+                         std::unique_ptr<OutputFile>& out) {
+  const bool standard = std::strcmp(path, "-") == 0;
+  FileId output;
+  if (!standard && std::strcmp(inputPath, "-") != 0 && input.inode != 0 && IdentifyPath(path, output) &&
+      output == input) {
+    return Failure::kOutputIsInput;
   }
-  return opened;
-}
-
-OutputFile::Opened OutputFile::Open(const std::string& path, Access how, const FileId& input) {
+  errno = 0;
   // Standard output, a device, pipe, socket or terminal: written straight
   // through, in the order the bytes come, whatever standard output is.
-  if (path == "-") return ForStream(DuplicateStandardOutput(), how, path);
+  Outcome fault = standard ? ForStream(DuplicateStandardOutput(), how, path, out) : OpenPath(path, how, input, out);
+  if (fault && fault->failure == Failure::kOpenOutput) Detail(DisplayName(path, true), OpenFailure(errno, path, true));
+  return fault;
+}
+
+Outcome OutputFile::ForStream(UniqueFd fd, Access how, const std::string& target, std::unique_ptr<OutputFile>& out) {
+  if (!fd) return Failure::kOpenOutput;
+  if (IsTerminal(fd.Get())) return Failure::kTerminal;
+  if (how == Access::kSequential) {
+    out.reset(new OutputFile(Kind::kStream, std::move(fd), target));
+  } else if (UniqueFd spool = MakeSpoolFile()) {
+    out.reset(new OutputFile(Kind::kSpool, std::move(spool), target));
+    out->streamFd_ = std::move(fd);
+  } else {
+    return Failure::kOpenOutput;
+  }
+  return {};
+}
+
+Outcome OutputFile::OpenPath(const std::string& path, Access how, const FileId& input,
+                             std::unique_ptr<OutputFile>& out) {
   const OutputTarget target = InspectOutput(path);
   using Found = OutputTarget::Found;
-  if (target.found == Found::kFolder || target.found == Found::kError) return {};
-  if (target.found == Found::kOther) return ForStream(OpenOutputStream(target.path), how, target.path);
+  if (target.found == Found::kOther) return ForStream(OpenOutputStream(target.path), how, target.path, out);
   // Only a file this user may write is replaced, as when it was opened for
   // writing.
-  if (!target.replaceable) return {};
+  if (target.found == Found::kFolder || target.found == Found::kError || !target.replaceable) {
+    return Failure::kOpenOutput;
+  }
   const bool exists = target.found == Found::kFile;
 
-  std::unique_ptr<OutputFile> file;
   UniqueFd fd = CreateUnnamedBeside(target.path);
   if (fd) {
-    file.reset(new OutputFile(Kind::kUnnamed, std::move(fd), target.path));
+    out.reset(new OutputFile(Kind::kUnnamed, std::move(fd), target.path));
   } else {
     RemoveStaleTemps(target.path);
     bool vanishes = false;
@@ -50,23 +63,23 @@ OutputFile::Opened OutputFile::Open(const std::string& path, Access how, const F
       return static_cast<bool>(fd);
     });
     if (!name.empty()) {
-      file.reset(new OutputFile(vanishes ? Kind::kUnnamed : Kind::kNamed, std::move(fd), target.path));
-      file->tempName_ = std::move(name);
+      out.reset(new OutputFile(vanishes ? Kind::kUnnamed : Kind::kNamed, std::move(fd), target.path));
+      out->tempName_ = std::move(name);
     }
   }
-  if (file) {
-    if (exists) KeepOwnerAndMode(file->Fd(), target.path);
-    return {std::move(file)};
+  if (out) {
+    if (exists) KeepOwnerAndMode(out->Fd(), target.path);
+    return {};
   }
 
   // No temporary file can be made in the folder: write the existing file in
   // place, unless it is the input being read.
-  if (!exists || (target.id.inode != 0 && target.id == input)) return {};
+  if (!exists || (target.id.inode != 0 && target.id == input)) return Failure::kOpenOutput;
   fd = OpenInPlace(target.path);
-  if (!fd) return {};
-  file.reset(new OutputFile(Kind::kInPlace, std::move(fd), path));
-  file->id_ = target.id;
-  return {std::move(file)};
+  if (!fd) return Failure::kOpenOutput;
+  out.reset(new OutputFile(Kind::kInPlace, std::move(fd), path));
+  out->id_ = target.id;
+  return {};
 }
 
 bool OutputFile::WriteAt(std::uint64_t offset, const void* data, std::size_t size) {
@@ -80,21 +93,13 @@ bool OutputFile::Commit() {
   // Whatever takes the content's place is on the disk first: a power loss
   // then leaves the old content or the new, never an empty or partial file.
   // (The spool file is scratch; what it is copied to is synced instead.)
-  switch (kind_) {
-    case Kind::kStream:
-    case Kind::kInPlace:
-      committed_ = SyncFile(fd_.Get()) && fd_.Close();
-      break;
-    case Kind::kSpool: {
-      const bool copied = CopyStream(fd_.Get(), streamFd_.Get(), true) && SyncFile(streamFd_.Get());
-      committed_ = streamFd_.Close() && copied;
-      fd_.Close();
-      break;
-    }
-    case Kind::kUnnamed:
-    case Kind::kNamed:
-      committed_ = SyncFile(fd_.Get()) && ReplaceTarget();
-      break;
+  if (kind_ == Kind::kSpool) {
+    const bool copied = CopyStream(fd_.Get(), streamFd_.Get(), true) && SyncFile(streamFd_.Get());
+    committed_ = streamFd_.Close() && copied;
+    fd_.Close();
+  } else {
+    const bool replaces = kind_ == Kind::kUnnamed || kind_ == Kind::kNamed;
+    committed_ = SyncFile(fd_.Get()) && (replaces ? ReplaceTarget() : fd_.Close());
   }
   return committed_;
 }
@@ -103,24 +108,6 @@ OutputFile::~OutputFile() {
   if (committed_) return;
   fd_.Close();
   Discard();
-}
-
-Outcome OpenOutput(const char* path, OutputFile::Access how, const char* inputPath, const FileId& input,
-                   std::unique_ptr<OutputFile>& out) {
-  FileId output;
-  if (std::strcmp(path, "-") != 0 && std::strcmp(inputPath, "-") != 0 && input.inode != 0 &&
-      IdentifyPath(path, output) && output == input) {
-    return Failure::kOutputIsInput;
-  }
-  errno = 0;
-  OutputFile::Opened opened = OutputFile::Open(path, how, input);
-  if (opened.terminal) return Failure::kTerminal;
-  if (!opened.file) {
-    Detail(DisplayName(path, true), OpenFailure(errno, path, true));
-    return Failure::kOpenOutput;
-  }
-  out = std::move(opened.file);
-  return {};
 }
 
 std::string TempPrefix(const std::string& target) {

@@ -36,15 +36,13 @@ class OutputFile {
     kSeekable,    // the writer seeks (libtiff): Fd() must be a seekable file
   };
 
-  // An opened output, or why there is none: the output is a terminal, or
-  // (file and terminal both null and false) errno tells.
-  struct Opened {
-    std::unique_ptr<OutputFile> file;
-    bool terminal = false;
-  };
-  // Opens the output for path ("-": standard output); input is the file
-  // being converted, which is never written in place.
-  static Opened Open(const std::string& path, Access how, const FileId& input);
+  // Opens the output for path ("-": standard output) into out. input is the
+  // file being converted (inputPath as given), which is never written: an
+  // output path that names it is refused, unless either is standard input
+  // or output. When it cannot, returns why, after a line naming the file
+  // where that says more.
+  static Outcome Open(const char* path, Access how, const char* inputPath, const FileId& input,
+                      std::unique_ptr<OutputFile>& out);
 
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
@@ -71,10 +69,12 @@ class OutputFile {
   // or named with a delete disposition); kNamed: one with a name of its own.
   enum class Kind { kUnnamed, kNamed, kInPlace, kStream, kSpool };
   OutputFile(Kind kind, UniqueFd fd, std::string target);
-  // The output for a stream (standard output, a device, a pipe) open as
-  // out: straight through, or through a spool file for a writer that seeks;
-  // refused for a terminal.
-  static Opened ForStream(UniqueFd out, Access how, const std::string& target);
+  // The output at path, a file's or a stream's; kOpenOutput with errno
+  // telling why, or kTerminal, when there is none.
+  static Outcome OpenPath(const std::string& path, Access how, const FileId& input, std::unique_ptr<OutputFile>& out);
+  // The output for a stream (standard output, a device, a pipe) open as fd:
+  // straight through, or through a spool file for a writer that seeks.
+  static Outcome ForStream(UniqueFd fd, Access how, const std::string& target, std::unique_ptr<OutputFile>& out);
   // Puts the temporary file in the target's place (the system's part of
   // Commit()), and removes what a failed run leaves (of the destructor).
   bool ReplaceTarget();
@@ -89,13 +89,6 @@ class OutputFile {
   std::uint64_t streamed_ = 0;  // kStream: bytes written so far
   bool committed_ = false;
 };
-
-// Opens the output for path into out as OutputFile::Open does, after refusing
-// an output that is the input file (inputPath, identified as input) itself;
-// standard input and output are never refused so. When it cannot, returns
-// why, after a line naming the file where that says more.
-Outcome OpenOutput(const char* path, OutputFile::Access how, const char* inputPath, const FileId& input,
-                   std::unique_ptr<OutputFile>& out);
 
 // What each system supplies to OutputFile::Open (common/posix, common/win32).
 

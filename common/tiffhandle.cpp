@@ -18,8 +18,7 @@ struct Handle {
   // the handle writes. Known here, it can never be unknown when libtiff asks.
   std::uint64_t end = 0;
   std::uint64_t pos = 0;
-  void* base = nullptr;  // the whole file, where libtiff asked for it mapped
-  std::size_t size = 0;
+  void* base = nullptr;  // the whole file (end bytes), where libtiff asked for it mapped
 };
 
 Handle& Of(thandle_t h) { return *static_cast<Handle*>(h); }
@@ -46,14 +45,8 @@ toff_t Size(thandle_t h) { return Of(h).end; }
 
 toff_t Seek(thandle_t h, toff_t offset, int whence) {
   Handle& handle = Of(h);
-  std::uint64_t base = 0;
-  if (whence == SEEK_CUR) {
-    base = handle.pos;
-  } else if (whence == SEEK_END) {
-    base = handle.end;
-  } else if (whence != SEEK_SET) {
-    return static_cast<toff_t>(-1);
-  }
+  if (whence != SEEK_SET && whence != SEEK_CUR && whence != SEEK_END) return static_cast<toff_t>(-1);
+  const std::uint64_t base = whence == SEEK_CUR ? handle.pos : whence == SEEK_END ? handle.end : 0;
   // A negative offset arrives as its two's complement; unsigned arithmetic
   // gives the right position, and one below zero wraps to a huge value.
   const std::uint64_t pos = base + offset;
@@ -76,7 +69,6 @@ int Map(thandle_t h, void** base, toff_t* size) {
   void* map = MapReadOnly(handle.fd, static_cast<std::size_t>(bytes));
   if (map == nullptr) return 0;
   handle.base = map;
-  handle.size = static_cast<std::size_t>(bytes);
   *base = map;
   *size = bytes;
   return 1;
@@ -91,38 +83,40 @@ void Unmap(thandle_t h, void* base, toff_t size) {
 
 void ReleaseMappedPages(TIFF* tif, std::uint64_t offset, std::uint64_t length) {
   const Handle& handle = Of(TIFFClientdata(tif));
-  if (handle.base == nullptr || offset >= handle.size) return;
-  const std::uint64_t end = std::min<std::uint64_t>(offset + std::min<std::uint64_t>(length, handle.size), handle.size);
+  if (handle.base == nullptr || offset >= handle.end) return;
+  const std::uint64_t end = std::min(offset + std::min(length, handle.end), handle.end);
   ReleasePages(handle.base, static_cast<std::size_t>(offset), static_cast<std::size_t>(end));
 }
 
 namespace {
 
-// libtiff's default handlers print a line in three writes; this prints it in one.
-int PrintMessage(const char* module, const char* warning, const char* text) {
+// libtiff's default handlers print a line in three writes; this prints it in
+// one, and leaves the message in text.
+void PrintMessage(char (&text)[1024], const char* module, const char* warning, const char* fmt, va_list ap) {
+  std::vsnprintf(text, sizeof text, fmt, ap);
   std::fprintf(stderr, "%s%s%s%s.\n", module != nullptr ? module : "", module != nullptr ? ": " : "", warning, text);
-  return 1;  // handled: libtiff's global handlers stay silent
 }
 
 std::mutex firstErrorMutex;
 std::string firstError;
 
+// Both return 1, handled: libtiff's global handlers stay silent.
 int PrintError(TIFF* /*tif*/, void* /*data*/, const char* module, const char* fmt, va_list ap) {
   char text[1024];
-  std::vsnprintf(text, sizeof text, fmt, ap);
+  PrintMessage(text, module, "", fmt, ap);
   try {  // nothing may leave a handler that libtiff, in C, calls
     const std::lock_guard<std::mutex> lock(firstErrorMutex);
     if (firstError.empty()) firstError = text;
   } catch (const std::exception&) {
   }
-  return PrintMessage(module, "", text);
+  return 1;
 }
 
 int PrintWarning(TIFF* /*tif*/, void* data, const char* module, const char* fmt, va_list ap) {
   if (static_cast<TiffMessages*>(data)->quiet.load(std::memory_order_relaxed)) return 1;
   char text[1024];
-  std::vsnprintf(text, sizeof text, fmt, ap);
-  return PrintMessage(module, "Warning, ", text);
+  PrintMessage(text, module, "Warning, ", fmt, ap);
+  return 1;
 }
 
 struct OptionsFreer {

@@ -6,7 +6,6 @@
 #define ZOLT_COMMON_TIFFHANDLE_H
 
 #include <atomic>
-#include <cstddef>
 #include <cstdint>
 #include <string>
 

@@ -68,9 +68,10 @@ std::uint32_t Sample(int i, int source, int target) {
                                     (2 * static_cast<std::uint64_t>(target)));
 }
 
-void Fail(Context& c, GError** error, GdkPixbufError code, const char* message) {
+bool Fail(Context& c, GError** error, GdkPixbufError code, const char* message) {
   c.stage = Stage::kFailed;
   g_set_error_literal(error, GDK_PIXBUF_ERROR, code, message);
+  return false;
 }
 
 void FreePixels(guchar* pixels, gpointer /*data*/) { g_free(pixels); }
@@ -79,21 +80,16 @@ void FreePixels(guchar* pixels, gpointer /*data*/) { g_free(pixels); }
 // and makes the pixbuf.
 bool Prepare(Context& c, GError** error) {
   c.header = DecodeZoltHeader(c.part);
-  if (!StartsAsZolt(c.part, kZoltHeaderSize)) {
-    Fail(c, error, GDK_PIXBUF_ERROR_UNKNOWN_TYPE, "Not a ZOLT file");
-    return false;
-  }
+  if (!StartsAsZolt(c.part, kZoltHeaderSize)) return Fail(c, error, GDK_PIXBUF_ERROR_UNKNOWN_TYPE, "Not a ZOLT file");
   if (!ZoltHeaderValid(c.header)) {
-    Fail(c, error, GDK_PIXBUF_ERROR_CORRUPT_IMAGE, "ZOLT file has an invalid image size");
-    return false;
+    return Fail(c, error, GDK_PIXBUF_ERROR_CORRUPT_IMAGE, "ZOLT file has an invalid image size");
   }
   int width = c.header.width;
   int height = c.header.height;
   if (c.sizeFunc != nullptr) c.sizeFunc(&width, &height, c.userData);
   // A caller that wants only the size (gdk_pixbuf_get_file_info) asks for 0.
   if (width <= 0 || height <= 0) {
-    Fail(c, error, GDK_PIXBUF_ERROR_FAILED, "ZOLT image not loaded: no size asked for");
-    return false;
+    return Fail(c, error, GDK_PIXBUF_ERROR_FAILED, "ZOLT image not loaded: no size asked for");
   }
   // Never larger than the file: enlarging is the caller's business.
   c.targetWidth = std::min(width, static_cast<int>(c.header.width));
@@ -108,15 +104,13 @@ bool Prepare(Context& c, GError** error) {
   }
   if (c.pixbuf == nullptr) {
     g_free(memory);
-    Fail(c, error, GDK_PIXBUF_ERROR_INSUFFICIENT_MEMORY, "Not enough memory for the ZOLT image");
-    return false;
+    return Fail(c, error, GDK_PIXBUF_ERROR_INSUFFICIENT_MEMORY, "Not enough memory for the ZOLT image");
   }
   if (Scaled(c)) {
     c.columns = static_cast<std::uint32_t*>(g_try_malloc_n(static_cast<gsize>(c.targetWidth), sizeof *c.columns));
     c.row = static_cast<std::uint8_t*>(g_try_malloc(static_cast<gsize>(c.header.width)));
     if (c.columns == nullptr || c.row == nullptr) {
-      Fail(c, error, GDK_PIXBUF_ERROR_INSUFFICIENT_MEMORY, "Not enough memory for the ZOLT image");
-      return false;
+      return Fail(c, error, GDK_PIXBUF_ERROR_INSUFFICIENT_MEMORY, "Not enough memory for the ZOLT image");
     }
     for (int x = 0; x < c.targetWidth; ++x) c.columns[x] = Sample(x, c.header.width, c.targetWidth);
     c.wantedRow = Sample(0, c.header.height, c.targetHeight);
@@ -226,12 +220,11 @@ gboolean Increment(gpointer context, const guchar* data, guint size, GError** er
 
 gpointer BeginLoad(GdkPixbufModuleSizeFunc sizeFunc, GdkPixbufModulePreparedFunc preparedFunc,
                    GdkPixbufModuleUpdatedFunc updatedFunc, gpointer userData, GError** error) {
-  auto* c = static_cast<Context*>(g_try_malloc(sizeof(Context)));
+  auto* c = new (std::nothrow) Context{sizeFunc, preparedFunc, updatedFunc, userData};
   if (c == nullptr) {
     g_set_error_literal(error, GDK_PIXBUF_ERROR, GDK_PIXBUF_ERROR_INSUFFICIENT_MEMORY, "Not enough memory to load ZOLT");
     return nullptr;
   }
-  new (c) Context{sizeFunc, preparedFunc, updatedFunc, userData};
   return c;
 }
 
@@ -247,8 +240,7 @@ gboolean StopLoad(gpointer context, GError** error) {
   if (c->pixbuf != nullptr) g_object_unref(c->pixbuf);
   g_free(c->columns);
   g_free(c->row);
-  c->~Context();
-  g_free(c);
+  delete c;
   if (stage == Stage::kDone) return TRUE;
   // A failure was reported when it happened.
   if (stage != Stage::kFailed) {

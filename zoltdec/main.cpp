@@ -31,7 +31,7 @@ Outcome Convert(const char* inPath, const char* outPath) {
 
   // libtiff seeks while it writes: a pipe or device gets a spool file.
   std::unique_ptr<OutputFile> out;
-  if (Outcome fault = OpenOutput(outPath, OutputFile::Access::kSeekable, inPath, inputId, out)) return fault;
+  if (Outcome fault = OutputFile::Open(outPath, OutputFile::Access::kSeekable, inPath, inputId, out)) return fault;
   TiffMessages messages;
   // Little-endian whatever the host's byte order: the same bytes everywhere.
   TiffPtr tif(OpenTiffOnFd(out->Fd(), outPath, "wl", &messages));

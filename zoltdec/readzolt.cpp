@@ -48,8 +48,7 @@ Outcome ReadZoltHeader(std::FILE* in, const char* name, ZoltHeader& header) {
   // The size of a regular file is known before anything is written; a
   // stream that cannot tell is checked as it is read.
   std::uint64_t size = 0;
-  const int fd = fileno(in);
-  if (fd >= 0 && RegularFileSize(fd, size) && size < ZoltFileSize(header)) {
+  if (RegularFileSize(fileno(in), size) && size < ZoltFileSize(header)) {
     Detail(name, std::to_string(size) + " bytes; a " + std::to_string(header.width) + " x " +
                      std::to_string(header.height) + " image needs " + std::to_string(ZoltFileSize(header)));
     return Failure::kTruncated;

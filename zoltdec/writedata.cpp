@@ -50,16 +50,10 @@ Outcome WriteData(TIFF* tif, const ZoltHeader& header, std::FILE* in) {
 
   ZoltPalette palette{};
   if (Outcome fault = ReadZoltPalette(in, palette)) return fault;
-  std::uint16_t red[256];
-  std::uint16_t green[256];
-  std::uint16_t blue[256];
-  for (std::size_t i = 0; i < 256; ++i) {
-    // Components above 63 keep the low 16 bits of the shift.
-    red[i] = ZoltToTiffComponent(palette.rgb[3 * i]);
-    green[i] = ZoltToTiffComponent(palette.rgb[3 * i + 1]);
-    blue[i] = ZoltToTiffComponent(palette.rgb[3 * i + 2]);
-  }
-  if (TIFFSetField(tif, TIFFTAG_COLORMAP, red, green, blue) != 1) return Failure::kWriteOutput;
+  // The red, green and blue maps, each in index order.
+  std::uint16_t map[3][256];
+  for (std::size_t i = 0; i < kZoltPaletteSize; ++i) map[i % 3][i / 3] = ZoltToTiffComponent(palette.rgb[i]);
+  if (TIFFSetField(tif, TIFFTAG_COLORMAP, map[0], map[1], map[2]) != 1) return Failure::kWriteOutput;
   // libtiff reports success even where it had no memory for its copy of the
   // colour map, and would then write the map from nowhere, here or when the
   // handle is closed.

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "cli.h"
 #include "messages.h"
@@ -38,43 +38,40 @@ bool Greyscale(std::uint16_t photometric) {
 }
 
 const char* Kind(std::uint16_t photometric) {
-  switch (photometric) {
-    case PHOTOMETRIC_MINISWHITE:
-    case PHOTOMETRIC_MINISBLACK: return "greyscale";
-    case PHOTOMETRIC_RGB: return "RGB";
-    case PHOTOMETRIC_PALETTE: return "paletted";
-    case PHOTOMETRIC_MASK: return "transparency mask";
-    case PHOTOMETRIC_SEPARATED: return "CMYK";
-    case PHOTOMETRIC_YCBCR: return "YCbCr";
-    case PHOTOMETRIC_CIELAB:
-    case PHOTOMETRIC_ICCLAB:
-    case PHOTOMETRIC_ITULAB: return "Lab";
-    case PHOTOMETRIC_LOGL:
-    case PHOTOMETRIC_LOGLUV: return "LogLuv";
-    case 0xFFFF: return "no photometric interpretation";
-    default: return "unknown kind";
+  static const std::pair<std::uint16_t, const char*> kKinds[] = {
+      {PHOTOMETRIC_MINISWHITE, "greyscale"}, {PHOTOMETRIC_MINISBLACK, "greyscale"},
+      {PHOTOMETRIC_RGB, "RGB"},              {PHOTOMETRIC_PALETTE, "paletted"},
+      {PHOTOMETRIC_MASK, "transparency mask"}, {PHOTOMETRIC_SEPARATED, "CMYK"},
+      {PHOTOMETRIC_YCBCR, "YCbCr"},          {PHOTOMETRIC_CIELAB, "Lab"},
+      {PHOTOMETRIC_ICCLAB, "Lab"},           {PHOTOMETRIC_ITULAB, "Lab"},
+      {PHOTOMETRIC_LOGL, "LogLuv"},          {PHOTOMETRIC_LOGLUV, "LogLuv"},
+      {0xFFFF, "no photometric interpretation"},
+  };
+  for (const auto& [code, kind] : kKinds) {
+    if (code == photometric) return kind;
   }
+  return "unknown kind";
 }
 
 // The checks, in the order that decides which message a bad image gets.
-enum class Refusal { kNone, kSamples, kPhotometric, kColorMap, kSize };
-
-Refusal Check(TIFF* tif, const Fields& f) {
+Outcome Check(TIFF* tif, const Fields& f) {
   // One sample of 1, 2 or 4 bits is taken too, when greyscale or paletted.
   const bool packed = (f.bits == 1 || f.bits == 2 || f.bits == 4) && f.samples == 1 &&
                       (Greyscale(f.photometric) || f.photometric == PHOTOMETRIC_PALETTE);
-  if (!packed && ((f.samples != 1 && f.samples != 2) || f.bits != 8)) return Refusal::kSamples;
-  if (!Greyscale(f.photometric) && f.photometric != PHOTOMETRIC_PALETTE) return Refusal::kPhotometric;
+  if (!packed && ((f.samples != 1 && f.samples != 2) || f.bits != 8)) return Failure::kUnsupported;
+  if (!Greyscale(f.photometric) && f.photometric != PHOTOMETRIC_PALETTE) return Failure::kNotGreyOrPaletted;
   std::uint16_t* red = nullptr;
   std::uint16_t* green = nullptr;
   std::uint16_t* blue = nullptr;
   if (f.photometric == PHOTOMETRIC_PALETTE &&
       (TIFFGetField(tif, TIFFTAG_COLORMAP, &red, &green, &blue) != 1 || red == nullptr || green == nullptr ||
        blue == nullptr)) {
-    return Refusal::kColorMap;
+    return Failure::kNoColourMap;
   }
-  if (f.width < 1 || f.width > kZoltMaxSide || f.height < 1 || f.height > kZoltMaxSide) return Refusal::kSize;
-  return Refusal::kNone;
+  if (f.width < 1 || f.width > kZoltMaxSide || f.height < 1 || f.height > kZoltMaxSide) {
+    return Fault(Failure::kTooLarge, f.width, f.height);
+  }
+  return {};
 }
 
 // A file name as a shell takes it, for a command the user may copy.
@@ -89,10 +86,9 @@ std::string Quoted(const std::string& name) {
 }
 
 // What was found, for the line before a refusal's message.
-std::string Found(Refusal refusal, const Fields& f, const std::string& file) {
-  std::string size = std::to_string(f.width) + " x " + std::to_string(f.height);
+std::string Found(Failure refusal, const Fields& f, const std::string& file) {
   switch (refusal) {
-    case Refusal::kSamples: {
+    case Failure::kUnsupported: {
       std::string found = std::to_string(f.samples) + (f.samples == 1 ? " sample of " : " samples of ") +
                           std::to_string(f.bits) + " bits (" + Kind(f.photometric) + "); ";
       if (f.samples <= 2) return found + "reduce it to 8 bits first, e.g. convert " + Quoted(file) + " -depth 8 out.tif";
@@ -100,29 +96,15 @@ std::string Found(Refusal refusal, const Fields& f, const std::string& file) {
              (f.photometric == PHOTOMETRIC_SEPARATED ? " -colorspace sRGB" : "") +
              " -colors 256 -type Palette -depth 8 out.tif";
     }
-    case Refusal::kPhotometric:
+    case Failure::kNotGreyOrPaletted:
       return "photometric interpretation " +
              (f.photometric == 0xFFFF ? std::string("missing") : std::to_string(f.photometric) + " (" + Kind(f.photometric) + ")") +
              "; only greyscale and paletted images convert";
-    case Refusal::kColorMap:
+    case Failure::kNoColourMap:
       return "a paletted image without its colour map (tag 320)";
-    case Refusal::kSize:
-      return size + " pixels; a ZOLT file holds 1 to 32767 each way";
-    case Refusal::kNone:
-      break;
+    default:
+      return std::to_string(f.width) + " x " + std::to_string(f.height) + " pixels; a ZOLT file holds 1 to 32767 each way";
   }
-  return size;
-}
-
-Fault FaultOf(Refusal refusal, const Fields& f) {
-  switch (refusal) {
-    case Refusal::kSamples: return Failure::kUnsupported;
-    case Refusal::kPhotometric: return Failure::kNotGreyOrPaletted;
-    case Refusal::kColorMap: return Failure::kNoColourMap;
-    case Refusal::kSize:
-    case Refusal::kNone: break;
-  }
-  return {Failure::kTooLarge, f.width, f.height};
 }
 
 // Builds the palette of a checked image from the photometric interpretation
@@ -136,11 +118,8 @@ void BuildPalette(TIFF* tif, std::uint16_t photometric, std::uint16_t bits, Zolt
     std::uint16_t* green = nullptr;
     std::uint16_t* blue = nullptr;
     TIFFGetField(tif, TIFFTAG_COLORMAP, &red, &green, &blue);
-    for (std::size_t i = 0; i < entries; ++i) {
-      palette.rgb[3 * i] = ZoltFromTiffComponent(red[i]);
-      palette.rgb[3 * i + 1] = ZoltFromTiffComponent(green[i]);
-      palette.rgb[3 * i + 2] = ZoltFromTiffComponent(blue[i]);
-    }
+    const std::uint16_t* maps[3] = {red, green, blue};
+    for (std::size_t i = 0; i < 3 * entries; ++i) palette.rgb[i] = ZoltFromTiffComponent(maps[i % 3][i / 3]);
     return;
   }
   // The grey ramp spread over 0 to 255 (the identity for 8 bits).
@@ -173,23 +152,21 @@ Outcome InspectTiff(TIFF* tif, ZoltPalette& palette, TiffImage& image) {
   // its offset as 0). Whether the first would convert is said when the
   // second is refused.
   const std::uint64_t first = TIFFCurrentDirOffset(tif);
-  const bool firstConverts = Check(tif, ReadFields(tif)) == Refusal::kNone;
+  const bool firstConverts = !Check(tif, ReadFields(tif));
   const bool several = TIFFReadDirectory(tif) == 1;
   const std::uint64_t directory = several ? TIFFCurrentDirOffset(tif) : first;
 
   const Fields f = ReadFields(tif);
-  const tdir_t images = several ? TIFFNumberOfDirectories(tif) : 1;
   if (several) {
-    Detail(name, std::to_string(images) + " images; converting image 2 (" + std::to_string(f.width) + " x " +
+    Detail(name, std::to_string(TIFFNumberOfDirectories(tif)) + " images; converting image 2 (" + std::to_string(f.width) + " x " +
                      std::to_string(f.height) + ")");
   }
-  const Refusal refusal = Check(tif, f);
-  if (refusal != Refusal::kNone) {
-    const std::string found = Found(refusal, f, file);
+  if (const Outcome refusal = Check(tif, f)) {
+    const std::string found = Found(refusal->failure, f, file);
     Detail(name, !several       ? found
                  : firstConverts ? "image 2: " + found + "; image 1 would convert, but the second image of a file is the one converted"
                                  : "image 2: " + found);
-    return FaultOf(refusal, f);
+    return refusal;
   }
 
   TiffImage found;

@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -66,12 +65,11 @@ Outcome Convert(const char* inPath, const char* outPath) {
   header.height = static_cast<std::int16_t>(image.height);
 
   std::unique_ptr<OutputFile> out;
-  if (Outcome fault = OpenOutput(outPath, OutputFile::Access::kSequential, inPath, inputId, out)) return fault;
+  if (Outcome fault = OutputFile::Open(outPath, OutputFile::Access::kSequential, inPath, inputId, out)) return fault;
   std::uint8_t head[kZoltHeaderSize];
   EncodeZoltHeader(header, head);
   std::uint8_t tail[kZoltTailSize];
   EncodeZoltTail(palette, tail);
-  const std::uint64_t pixelCount = std::uint64_t{image.width} * image.height;
 
   if (!out->WriteAt(0, head, sizeof head)) return Failure::kWriteOutput;
   // Several threads decode only where pieces can be placed in any order.
@@ -83,7 +81,7 @@ Outcome Convert(const char* inPath, const char* outPath) {
   // which may be the input's own (some systems replace no open file).
   tif.reset();
   input.Close();
-  if (!out->WriteAt(kZoltHeaderSize + pixelCount, tail, sizeof tail) || !out->Commit()) return Failure::kWriteOutput;
+  if (!out->WriteAt(kZoltHeaderSize + ZoltPixelCount(header), tail, sizeof tail) || !out->Commit()) return Failure::kWriteOutput;
   return {};
 }
 

@@ -9,7 +9,6 @@
 #include <thread>
 #include <vector>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 
 #include "cli.h"
@@ -19,9 +18,6 @@
 #include "tiffhandle.h"
 
 namespace {
-
-// How a band, and the whole read, ended.
-enum class ReadResult { kOk, kDataError, kSinkError };
 
 // A strip or tile whose compressed data is larger than this is not read whole
 // (strips are then decoded a row at a time).
@@ -162,13 +158,14 @@ class Worker {
     return band_.Allocated() && (!needsScratch || scratch_ != nullptr);
   }
 
-  // Decodes unit u and hands it on. Gives up early, with any result, once
+  // Decodes unit u and hands it on: kReadImage where the data fails,
+  // kWriteOutput where the sink does. Gives up early, with any result, once
   // stop falls below u: an earlier unit has failed, so this one no longer
   // matters.
-  ReadResult Unit(std::uint32_t u, const std::atomic<std::uint32_t>& stop) {
+  Outcome Unit(std::uint32_t u, const std::atomic<std::uint32_t>& stop) {
     const bool ok = image_.tiled ? TileRow(u, stop) : Strips(u, stop);
-    if (ok && band_.Flush()) return ReadResult::kOk;
-    return band_.SinkFailed() ? ReadResult::kSinkError : ReadResult::kDataError;
+    if (ok && band_.Flush()) return {};
+    return band_.SinkFailed() ? Failure::kWriteOutput : Failure::kReadImage;
   }
 
  private:
@@ -192,8 +189,7 @@ class Worker {
     std::uint8_t* dst = band_.Rows(row, rows);
     const auto size = static_cast<tmsize_t>(std::size_t{rows} * image_.width);
     if (dst == nullptr) return false;
-    ClearForDecoder(dst, size);
-    return TIFFReadEncodedStrip(tif_, strip, dst, size) == size;
+    return Decode(strip, dst, size);
   }
 
   // A larger strip, or one of two interleaved samples or of fewer than 8
@@ -236,10 +232,7 @@ class Worker {
           TIFFGetStrileByteCount(tif_, tile) > tileRaw) {
         return false;
       }
-      ClearForDecoder(scratch_.get(), scratchSize_);
-      if (TIFFReadEncodedTile(tif_, tile, scratch_.get(), scratchSize_) != scratchSize_) {
-        return false;
-      }
+      if (!Decode(tile, scratch_.get(), scratchSize_)) return false;
       const std::uint32_t cols = std::min(image_.tileWidth, image_.width - x);
       for (std::uint32_t r = 0; r < rows; ++r) {
         CopySamples(dst + std::size_t{r} * image_.width + x, scratch_.get() + r * stride, cols, image_.step,
@@ -249,13 +242,15 @@ class Worker {
     return true;
   }
 
-  // libtiff's Deflate decoder, when it decodes a whole strip or tile with
-  // libdeflate, reports success for data that decodes to more than the
-  // strip or tile holds, having written only part of it; the rest of the
-  // buffer would carry whatever memory held before. Zero, it is the same on
-  // every run, thread count and host.
-  void ClearForDecoder(std::uint8_t* buffer, tmsize_t size) const {
+  // Decodes strip or tile n, whole, into size bytes at buffer.
+  bool Decode(std::uint32_t n, std::uint8_t* buffer, tmsize_t size) const {
+    // libtiff's Deflate decoder, when it decodes a whole strip or tile with
+    // libdeflate, reports success for data that decodes to more than the
+    // strip or tile holds, having written only part of it; the rest of the
+    // buffer would carry whatever memory held before. Zero, it is the same
+    // on every run, thread count and host.
     if (image_.compressed) std::memset(buffer, 0, static_cast<std::size_t>(size));
+    return (image_.tiled ? TIFFReadEncodedTile : TIFFReadEncodedStrip)(tif_, n, buffer, size) == size;
   }
 
   // A handle that maps the file, opened on first use; this worker's own
@@ -290,27 +285,25 @@ class Units {
     for (;;) {
       const std::uint32_t u = next_.fetch_add(1);
       if (u >= count_ || u > stop_.load()) return;
-      const ReadResult result = worker.Unit(u, stop_);
-      if (result != ReadResult::kOk) Fail(u, result);
+      if (Outcome result = worker.Unit(u, stop_)) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        if (u < stop_.load()) {
+          stop_.store(u);
+          result_ = result;
+        }
+      }
     }
   }
 
-  ReadResult Result() const { return result_; }
+  const Outcome& Result() const { return result_; }
 
  private:
-  void Fail(std::uint32_t u, ReadResult result) {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    if (u < stop_.load()) {
-      stop_.store(u);
-      result_ = result;
-    }
-  }
 
   std::uint32_t count_;
   std::atomic<std::uint32_t> next_{0};
   std::atomic<std::uint32_t> stop_{UINT32_MAX};  // the earliest failed unit
   std::mutex mutex_;
-  ReadResult result_ = ReadResult::kOk;  // written under mutex_, read after every worker ended
+  Outcome result_;  // written under mutex_, read after every worker ended
 };
 
 }  // namespace
@@ -353,12 +346,10 @@ Outcome ReadData(TIFF* tif, const TiffImage& image, PixelSink& sink, int fd, uns
   }
   units.Work(first);
   for (std::thread& t : pool) t.join();
-  switch (units.Result()) {
-    case ReadResult::kOk: return {};
-    case ReadResult::kSinkError: return Failure::kWriteOutput;
-    case ReadResult::kDataError: break;
+  const Outcome& result = units.Result();
+  if (result && result->failure == Failure::kReadImage) {
+    const std::string why = TakeTiffError();
+    Detail(DisplayName(TIFFFileName(tif), false), why.empty() ? "a strip or tile is missing or cannot be decoded" : why);
   }
-  const std::string why = TakeTiffError();
-  Detail(DisplayName(TIFFFileName(tif), false), why.empty() ? "a strip or tile is missing or cannot be decoded" : why);
-  return Failure::kReadImage;
+  return result;
 }

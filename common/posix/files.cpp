@@ -11,13 +11,23 @@
 
 #include "files.h"
 
+namespace {
+// Calls f again for as long as a signal interrupts it.
+template <typename F>
+auto Retried(F f) {
+  for (;;) {
+    const auto result = f();
+    if (result >= 0 || errno != EINTR) return result;
+  }
+}
+}  // namespace
+
 long long PreadFull(int fd, void* buffer, std::size_t size, std::uint64_t offset) {
   auto* bytes = static_cast<std::uint8_t*>(buffer);
   std::size_t done = 0;
   while (done < size) {
     if (offset + done > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) return -1;
-    const ssize_t n = pread(fd, bytes + done, size - done, static_cast<off_t>(offset + done));
-    if (n < 0 && errno == EINTR) continue;
+    const ssize_t n = Retried([&] { return pread(fd, bytes + done, size - done, static_cast<off_t>(offset + done)); });
     if (n < 0) return -1;
     if (n == 0) break;
     done += static_cast<std::size_t>(n);
@@ -29,14 +39,11 @@ bool WriteFull(int fd, const void* buffer, std::size_t size, std::uint64_t offse
   const auto* bytes = static_cast<const std::uint8_t*>(buffer);
   std::size_t done = 0;
   while (done < size) {
-    ssize_t n = 0;
-    if (offset == kAppend) {
-      n = write(fd, bytes + done, size - done);
-    } else {
-      if (offset + done > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) return false;
-      n = pwrite(fd, bytes + done, size - done, static_cast<off_t>(offset + done));
-    }
-    if (n < 0 && errno == EINTR) continue;
+    if (offset != kAppend && offset + done > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) return false;
+    const ssize_t n = Retried([&] {
+      return offset == kAppend ? write(fd, bytes + done, size - done)
+                               : pwrite(fd, bytes + done, size - done, static_cast<off_t>(offset + done));
+    });
     if (n <= 0) return false;
     done += static_cast<std::size_t>(n);
   }
@@ -53,10 +60,7 @@ std::string HostName() {
 unsigned long ProcessId() { return static_cast<unsigned long>(getpid()); }
 
 long long ReadSome(int fd, void* buffer, std::size_t size) {
-  for (;;) {
-    const ssize_t n = read(fd, buffer, size);
-    if (n >= 0 || errno != EINTR) return n;
-  }
+  return Retried([&] { return read(fd, buffer, size); });
 }
 
 bool Rewind(int fd) { return lseek(fd, 0, SEEK_SET) == 0; }
@@ -101,10 +105,7 @@ bool SyncFile(int fd) {
   struct stat st {};
   if (fstat(fd, &st) != 0) return false;
   if (!S_ISREG(st.st_mode)) return true;
-  int result = 0;
-  do {
-    result = fdatasync(fd);
-  } while (result != 0 && errno == EINTR);
+  const int result = Retried([fd] { return fdatasync(fd); });
   // EINVAL: a file system that keeps nothing to sync.
   return result == 0 || errno == EINVAL;
 }

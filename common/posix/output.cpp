@@ -11,7 +11,6 @@
 #include <climits>
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -48,6 +47,19 @@ long ReadNumber(const char*& p) {
   return p == start || std::isdigit(static_cast<unsigned char>(*p)) != 0 ? -1 : n;
 }
 
+// Makes the folder's entries durable, so that a name just linked or renamed
+// in it survives a power loss. A folder this user may write but not list
+// cannot be opened to be synced: its file goes unsynced.
+bool SyncFolder(const std::string& path) {
+  const UniqueFd dir(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!dir) return true;
+  int result = 0;
+  do {
+    result = fsync(dir.Get());
+  } while (result != 0 && errno == EINTR);
+  return result == 0 || errno == EINVAL;
+}
+
 }  // namespace
 
 // A run killed before its commit leaves its named temporary file behind.
@@ -70,27 +82,6 @@ void RemoveStaleTemps(const std::string& target) {
   }
 }
 
-namespace {
-
-// Makes the folder's entries durable, so that a name just linked or renamed
-// in it survives a power loss. A folder this user may write but not list
-// cannot be opened to be synced: its file goes unsynced.
-bool SyncFolder(const std::string& path) {
-  const UniqueFd dir(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!dir) return true;
-  int result = 0;
-  do {
-    result = fsync(dir.Get());
-  } while (result != 0 && errno == EINTR);
-  return result == 0 || errno == EINVAL;
-}
-
-bool IsSameRegularFile(const std::string& path, const FileId& id) {
-  struct stat st {};
-  return lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && IdOf(st) == id;
-}
-
-}  // namespace
 
 OutputTarget InspectOutput(const std::string& path) {
   OutputTarget target;
@@ -162,5 +153,8 @@ void OutputFile::Discard() {
   if (kind_ == Kind::kNamed) unlink(tempName_.c_str());
   // An incomplete file written in place is removed, but only where the path
   // itself names it: never a link's target.
-  if (kind_ == Kind::kInPlace && IsSameRegularFile(target_, id_)) unlink(target_.c_str());
+  struct stat st {};
+  if (kind_ == Kind::kInPlace && lstat(target_.c_str(), &st) == 0 && S_ISREG(st.st_mode) && IdOf(st) == id_) {
+    unlink(target_.c_str());
+  }
 }

@@ -4,6 +4,7 @@
 #include <io.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <thread>
@@ -16,37 +17,29 @@
 
 namespace {
 
-// What a path names now: nothing, a file on a disk (links followed), a
-// folder, or something else (NUL, CON, a pipe).
-enum class Found { kNothing, kFile, kFolder, kOther, kError };
-
-struct PathInfo {
-  std::wstring final;  // the file's own path, links followed
-  FileId id;
-  DWORD attributes = 0;
-};
-
-Found Inspect(const std::wstring& path, PathInfo& info) {
+// What a path names now: nothing, a file on a disk (links followed: target
+// gets its own path, its identity and whether it may be written), a folder,
+// or something else (NUL, CON, a pipe).
+OutputTarget::Found Inspect(const std::wstring& path, OutputTarget& target) {
+  using Found = OutputTarget::Found;
   HANDLE h = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                          nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
-    const DWORD error = GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND) return Found::kNothing;
+    if (GetLastError() == ERROR_FILE_NOT_FOUND) return Found::kNothing;
     SetErrnoFromLastError();
     return Found::kError;
   }
-  Found found = Found::kOther;
+  Found found = Found::kOther;  // NUL, CON, a pipe
   BY_HANDLE_FILE_INFORMATION file{};
-  if (GetFileType(h) != FILE_TYPE_DISK) {
-    // NUL, CON, a pipe
-  } else if (GetFileInformationByHandle(h, &file) == 0) {
-    found = Found::kError;
-  } else if ((file.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-    found = Found::kFolder;
-  } else {
-    found = Found::kFile;
-    info.attributes = file.dwFileAttributes;
-    info.id = IdOf(file);
+  if (GetFileType(h) == FILE_TYPE_DISK) {
+    found = GetFileInformationByHandle(h, &file) == 0                 ? Found::kError
+            : (file.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? Found::kFolder
+                                                                       : Found::kFile;
+  }
+  if (found == Found::kFile) {
+    target.id = IdOf(file);
+    // A read-only file is refused, as one this user may not write.
+    target.replaceable = (file.dwFileAttributes & FILE_ATTRIBUTE_READONLY) == 0;
     std::vector<wchar_t> name(MAX_PATH);
     DWORD n = GetFinalPathNameByHandleW(h, name.data(), static_cast<DWORD>(name.size()), FILE_NAME_NORMALIZED);
     if (n >= name.size()) {
@@ -54,7 +47,7 @@ Found Inspect(const std::wstring& path, PathInfo& info) {
       n = GetFinalPathNameByHandleW(h, name.data(), static_cast<DWORD>(name.size()), FILE_NAME_NORMALIZED);
     }
     if (n == 0 || n >= name.size()) found = Found::kError;
-    info.final.assign(name.data(), n);
+    target.path = Narrow(std::wstring(name.data(), std::min<std::size_t>(n, name.size())));
   }
   CloseHandle(h);
   return found;
@@ -67,9 +60,6 @@ std::wstring FullPath(const std::wstring& path) {
   const DWORD m = GetFullPathNameW(path.c_str(), n, full.data(), nullptr);
   return m == 0 || m >= n ? path : std::wstring(full.data(), m);
 }
-
-// Whether a is a file on a disk (a pipe or device has no number) and b too.
-bool SameFile(const FileId& a, const FileId& b) { return a.inode != 0 && a == b; }
 
 bool SetDeleteDisposition(HANDLE h, bool remove) {
   FILE_DISPOSITION_INFO disposition{};
@@ -131,36 +121,21 @@ bool RenameOver(UniqueFd& fd, const std::wstring& temp, const std::wstring& targ
 }
 
 OutputTarget InspectOutput(const std::string& path) {
+  using Found = OutputTarget::Found;
   OutputTarget target;
   target.path = path;
   const std::wstring wide = Widen(path);
   if (wide.empty()) return target;
-  PathInfo info;
-  switch (Inspect(wide, info)) {
-    case Found::kNothing:
-      target.found = OutputTarget::Found::kNothing;
-      target.path = Narrow(FullPath(wide));
-      target.replaceable = true;
-      break;
-    case Found::kFile:
-      target.found = OutputTarget::Found::kFile;
-      target.path = Narrow(info.final);
-      target.id = info.id;
-      // A read-only file is refused, as one this user may not write.
-      target.replaceable = (info.attributes & FILE_ATTRIBUTE_READONLY) == 0;
-      break;
-    case Found::kFolder:
-      target.found = OutputTarget::Found::kFolder;
-      return target;
-    case Found::kOther:
-      target.found = OutputTarget::Found::kOther;
-      return target;
-    case Found::kError:
-      return target;
+  target.found = Inspect(wide, target);
+  if (target.found == Found::kNothing) {
+    target.path = Narrow(FullPath(wide));
+    target.replaceable = true;
   }
-  // A name ending in a separator is a folder's.
-  if (BaseOf(path).empty()) target.replaceable = false;
-  if (!target.replaceable) errno = EACCES;
+  if (target.found == Found::kNothing || target.found == Found::kFile) {
+    // A name ending in a separator is a folder's.
+    if (BaseOf(path).empty()) target.replaceable = false;
+    if (!target.replaceable) errno = EACCES;
+  }
   return target;
 }
 
@@ -213,12 +188,12 @@ void OutputFile::Discard() {
   if (kind_ == Kind::kNamed) DeleteFileW(Widen(tempName_).c_str());
   if (kind_ != Kind::kInPlace) return;
   // An incomplete file written in place is removed, but only where the path
-  // itself names it: never a link's target.
-  PathInfo info;
+  // itself names it: never a link's target, nor a file put there since.
   const std::wstring path = Widen(target_);
   const DWORD attributes = GetFileAttributesW(path.c_str());
+  FileId now;
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 &&
-      Inspect(path, info) == Found::kFile && SameFile(info.id, id_)) {
+      IdentifyPath(target_, now) && now == id_) {
     DeleteFileW(path.c_str());
   }
 }
