@@ -8,7 +8,7 @@
 #include "messages.h"
 
 OutputFile::OutputFile(Kind kind, UniqueFd fd, std::string target)
-    : kind_(kind), fd_(std::move(fd)), target_(std::move(target)) {}
+    : kind_(kind), fd_(std::move(fd)), writer_(fd_.Get()), target_(std::move(target)) {}
 
 Outcome OutputFile::Open(const char* path, Access how, const char* inputPath, const FileId& input,
                          std::unique_ptr<OutputFile>& out) {
@@ -83,7 +83,12 @@ Outcome OutputFile::OpenPath(const std::string& path, Access how, const FileId& 
 }
 
 bool OutputFile::WriteAt(std::uint64_t offset, const void* data, std::size_t size) {
-  if (kind_ != Kind::kStream) return WriteFull(fd_.Get(), data, size, offset);
+  if (kind_ != Kind::kStream) {
+    // One piece at a time, from any thread (the kernel writes one file's
+    // pieces one at a time anyway).
+    const std::lock_guard<std::mutex> lock(writeMutex_);
+    return writer_.Write(data, size, offset);
+  }
   if (offset != streamed_ || !WriteFull(fd_.Get(), data, size, kAppend)) return false;
   streamed_ += size;
   return true;
@@ -93,6 +98,7 @@ bool OutputFile::Commit() {
   // Whatever takes the content's place is on the disk first: a power loss
   // then leaves the old content or the new, never an empty or partial file.
   // (The spool file is scratch; what it is copied to is synced instead.)
+  if (!writer_.Finish()) return false;
   if (kind_ == Kind::kSpool) {
     const bool copied = CopyStream(fd_.Get(), streamFd_.Get(), true) && SyncFile(streamFd_.Get());
     committed_ = streamFd_.Close() && copied;

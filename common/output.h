@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "files.h"
@@ -55,8 +56,9 @@ class OutputFile {
   // Whether WriteAt takes pieces in any order (false for a straight-through
   // pipe or device, which takes them only in file order).
   bool Positioned() const { return kind_ != Kind::kStream; }
-  // Writes size bytes at offset. Safe to call from several threads at once
-  // when Positioned().
+  // Writes size bytes at offset, or holds back their end to write it with
+  // the piece that follows (see PageWriter). Safe to call from several
+  // threads at once when Positioned().
   bool WriteAt(std::uint64_t offset, const void* data, std::size_t size);
   // Makes the content the output: copies out a spool file, syncs the content
   // to the disk, closes, links and renames, and syncs the folder. False when
@@ -82,6 +84,8 @@ class OutputFile {
 
   Kind kind_;
   UniqueFd fd_;
+  PageWriter writer_;        // WriteAt's, but for kStream; under writeMutex_
+  std::mutex writeMutex_;
   std::string target_;       // the file that is replaced (links resolved)
   std::string tempName_;     // kNamed: the temporary file's path
   UniqueFd streamFd_;        // kSpool: the device or pipe written on Commit()

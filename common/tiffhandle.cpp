@@ -19,6 +19,7 @@ struct Handle {
   std::uint64_t end = 0;
   std::uint64_t pos = 0;
   void* base = nullptr;  // the whole file (end bytes), where libtiff asked for it mapped
+  PageWriter writer;  // every write goes through it
 };
 
 Handle& Of(thandle_t h) { return *static_cast<Handle*>(h); }
@@ -26,6 +27,7 @@ Handle& Of(thandle_t h) { return *static_cast<Handle*>(h); }
 tmsize_t Read(thandle_t h, void* buffer, tmsize_t size) {
   if (size < 0) return -1;
   Handle& handle = Of(h);
+  if (!handle.writer.Finish()) return 0;
   const long long n = PreadFull(handle.fd, buffer, static_cast<std::size_t>(size), handle.pos);
   if (n < 0) return 0;  // libtiff adds what it is told before it checks it: a failed read reads nothing
   handle.pos += static_cast<std::uint64_t>(n);
@@ -35,7 +37,7 @@ tmsize_t Read(thandle_t h, void* buffer, tmsize_t size) {
 tmsize_t Write(thandle_t h, void* buffer, tmsize_t size) {
   if (size < 0) return -1;
   Handle& handle = Of(h);
-  if (!WriteFull(handle.fd, buffer, static_cast<std::size_t>(size), handle.pos)) return -1;
+  if (!handle.writer.Write(buffer, static_cast<std::size_t>(size), handle.pos)) return -1;
   handle.pos += static_cast<std::uint64_t>(size);
   handle.end = std::max(handle.end, handle.pos);
   return size;
@@ -56,6 +58,7 @@ toff_t Seek(thandle_t h, toff_t offset, int whence) {
 }
 
 int Close(thandle_t h) {
+  (void)Of(h).writer.Finish();  // FlushTiff has, and said whether it could
   delete &Of(h);  // NOLINT(cppcoreguidelines-owning-memory): the handle owns its state from TIFFClientOpen on
   return 0;
 }
@@ -80,6 +83,8 @@ void Unmap(thandle_t h, void* base, toff_t size) {
 }
 
 }  // namespace
+
+bool FlushTiff(TIFF* tif) { return TIFFFlush(tif) == 1 && Of(TIFFClientdata(tif)).writer.Finish(); }
 
 void ReleaseMappedPages(TIFF* tif, std::uint64_t offset, std::uint64_t length) {
   const Handle& handle = Of(TIFFClientdata(tif));
@@ -141,7 +146,7 @@ TIFF* OpenTiffOnFd(int fd, const char* name, const char* mode, TiffMessages* mes
     TIFFOpenOptionsSetWarningHandlerExtR(options.get(), PrintWarning, messages);
   }
   // Never throws: helper threads open handles too.
-  std::unique_ptr<Handle> handle(new (std::nothrow) Handle{fd});
+  std::unique_ptr<Handle> handle(new (std::nothrow) Handle{fd, 0, 0, nullptr, PageWriter(fd)});
   // libtiff takes a seek to the end that fails for offset 0, and would write
   // its directory over the header: the size is taken once, here.
   if (!handle || !RegularFileSize(fd, handle->end)) return nullptr;

@@ -35,6 +35,12 @@ std::string TakeTiffError();
 // closed. Null on failure, after libtiff has said why.
 TIFF* OpenTiffOnFd(int fd, const char* name, const char* mode, TiffMessages* messages = nullptr);
 
+// For a handle open for writing: TIFFFlush, then the end of the last write,
+// which the handle may hold back until more follows. False on any error.
+// What is written is complete only after this; closing the handle writes
+// out what is held too, but cannot tell whether it could.
+bool FlushTiff(TIFF* tif);
+
 // For a handle that mapped its file: lets the kernel reclaim the pages of
 // the file's bytes offset to offset + length that libtiff has touched, so
 // that decoding a large strip from the mapping does not keep all of it

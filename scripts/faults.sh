@@ -32,13 +32,14 @@ cc -shared -fPIC -O2 -Wall -Wextra -o "$work/failalloc.so" scripts/faults/failal
 
 # Inputs: a striped LZW image of two bands (two threads decode it), a tiled
 # Deflate one, a 1-bit CCITT G4 fax (the test suite's own), and a small ZOLT
-# file.
+# file whose strips (6,400 bytes) are more than a page, so that the end of
+# one is held back to go with the next.
 in=$work/inputs
 build/zolt_makeimage 1100 1000 "$in/lzw.tif" lzw 64
 build/zolt_makeimage 96 80 "$in/tiles.tif" deflate t32
 ZOLT_SEED_DIR=$work/seeds build/zolt_tests --gtest_filter='Layouts/Reader.*OneBitWhiteIsZeroG4_1Threads' >/dev/null
 cp "$work/seeds/tiff/OneBitWhiteIsZeroG4" "$in/ccitt.tif"
-build/zolt_makeimage 40 30 "$in/small.tif" none
+build/zolt_makeimage 100 100 "$in/small.tif" none
 build/zoltenc "$in/small.tif" "$in/small.zolt"
 
 # The messages a failure may end with, for each program.

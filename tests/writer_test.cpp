@@ -1,10 +1,12 @@
-// The header's byte layout, and the exact bytes of every strip WriteData writes.
+// The header's byte layout, the exact bytes of every strip WriteData writes,
+// and of any writes made through PageWriter.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "files.h"
 #include "input.h"
 #include "resources.h"
 #include "tiffgen.h"
@@ -82,6 +84,40 @@ TEST_P(Writer, Strips) {
               static_cast<tmsize_t>(want[s].size()));
     raw.pop_back();
     EXPECT_EQ(raw, want[s]) << "strip " << s;
+  }
+}
+
+// Writes (offset, size) made through PageWriter leave the bytes of the same
+// writes made directly, in any order; before Finish(), the file ends where
+// the last write of a page or more left its last page boundary.
+TEST(PageWriter, SameBytesAsDirectWrites) {
+  struct Row { std::vector<std::pair<std::uint64_t, std::size_t>> writes; std::uint64_t sizeBeforeFinish; };
+  const Row rows[] = {
+      {{{0, 8}, {8, 6400}, {6408, 6400}, {12808, 174}, {4, 4}}, 12982},  // a TIFF file's
+      {{{0, 4096}, {4096, 8192}, {12288, 5}}, 12293},
+      {{{0, 5000}, {4500, 100}, {100, 10}}, 5000},  // a rewrite of what is held
+      {{{5000, 5000}, {0, 5000}, {10000, 3}}, 10003},
+      {{{8, 6000}}, 4096},
+  };
+  for (const Row& row : rows) {
+    const UniqueFd fd = MakeSpoolFile();
+    ASSERT_TRUE(fd);
+    PageWriter writer(fd.Get());
+    std::vector<std::uint8_t> want;
+    for (const auto& [offset, size] : row.writes) {
+      std::vector<std::uint8_t> bytes(size);
+      for (std::size_t k = 0; k < size; ++k) bytes[k] = static_cast<std::uint8_t>(offset + k * 7);
+      want.resize(std::max<std::size_t>(want.size(), offset + size));
+      std::copy(bytes.begin(), bytes.end(), want.begin() + static_cast<std::ptrdiff_t>(offset));
+      ASSERT_TRUE(writer.Write(bytes.data(), size, offset));
+    }
+    std::uint64_t size = 0;
+    EXPECT_TRUE(RegularFileSize(fd.Get(), size) && size == row.sizeBeforeFinish) << size;
+    ASSERT_TRUE(writer.Finish());
+    std::vector<std::uint8_t> got(want.size() + 1);
+    ASSERT_EQ(PreadFull(fd.Get(), got.data(), got.size(), 0), static_cast<long long>(want.size()));
+    got.pop_back();
+    EXPECT_EQ(got, want);
   }
 }
 

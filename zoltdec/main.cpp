@@ -37,7 +37,7 @@ Outcome Convert(const char* inPath, const char* outPath) {
   TiffPtr tif(OpenTiffOnFd(out->Fd(), outPath, "wl", &messages));
   if (!tif) return Failure::kWriteOutput;
   Outcome fault = WriteData(tif.get(), header, in.get());
-  if (!fault && TIFFFlush(tif.get()) != 1) fault = Failure::kWriteOutput;
+  if (!fault && !FlushTiff(tif.get())) fault = Failure::kWriteOutput;
   // Closing a failed output only makes libtiff repeat the failure.
   if (fault) messages.quiet = true;
   tif.reset();

@@ -2,8 +2,10 @@
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <limits>
@@ -48,6 +50,21 @@ bool WriteFull(int fd, const void* buffer, std::size_t size, std::uint64_t offse
     done += static_cast<std::size_t>(n);
   }
   return true;
+}
+
+bool WriteJoined(int fd, const void* head, std::size_t headSize, const void* buffer, std::size_t size,
+                 std::uint64_t offset) {
+  if (headSize == 0) return WriteFull(fd, buffer, size, offset);
+  if (offset + headSize + size > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) return false;
+  iovec pieces[2] = {{const_cast<void*>(head), headSize}, {const_cast<void*>(buffer), size}};
+  const ssize_t n = Retried([&] { return pwritev(fd, pieces, 2, static_cast<off_t>(offset)); });
+  if (n < 0) return false;
+  // What a short write left of each piece.
+  const auto done = static_cast<std::size_t>(n);
+  const std::size_t fromHead = std::min(done, headSize);
+  return WriteFull(fd, static_cast<const std::uint8_t*>(head) + fromHead, headSize - fromHead, offset + fromHead) &&
+         WriteFull(fd, static_cast<const std::uint8_t*>(buffer) + (done - fromHead), size - (done - fromHead),
+                   offset + headSize + (done - fromHead));
 }
 
 const char kPathSeparators[] = "/";

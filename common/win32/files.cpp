@@ -114,6 +114,12 @@ bool WriteFull(int fd, const void* buffer, std::size_t size, std::uint64_t offse
   return true;
 }
 
+// Windows gathers only unbuffered writes of whole sectors.
+bool WriteJoined(int fd, const void* head, std::size_t headSize, const void* buffer, std::size_t size,
+                 std::uint64_t offset) {
+  return WriteFull(fd, head, headSize, offset) && WriteFull(fd, buffer, size, offset + headSize);
+}
+
 const char kPathSeparators[] = "\\/";
 
 std::string HostName() {
