@@ -84,10 +84,11 @@ Outcome OutputFile::OpenPath(const std::string& path, Access how, const FileId& 
 
 bool OutputFile::WriteAt(std::uint64_t offset, const void* data, std::size_t size) {
   if (kind_ != Kind::kStream) {
-    // One piece at a time, from any thread (the kernel writes one file's
-    // pieces one at a time anyway).
-    const std::lock_guard<std::mutex> lock(writeMutex_);
-    return writer_.Write(data, size, offset);
+    // Through the writer unless another thread is using it; then straight to
+    // the file, since pieces from different threads never overlap. Nothing
+    // waits: a decoding thread is never held up, and no lock ever sleeps.
+    const std::unique_lock<std::mutex> lock(writeMutex_, std::try_to_lock);
+    return lock.owns_lock() ? writer_.Write(data, size, offset) : WriteFull(fd_.Get(), data, size, offset);
   }
   if (offset != streamed_ || !WriteFull(fd_.Get(), data, size, kAppend)) return false;
   streamed_ += size;

@@ -58,7 +58,7 @@ class OutputFile {
   bool Positioned() const { return kind_ != Kind::kStream; }
   // Writes size bytes at offset, or holds back their end to write it with
   // the piece that follows (see PageWriter). Safe to call from several
-  // threads at once when Positioned().
+  // threads at once when Positioned(), for pieces that do not overlap.
   bool WriteAt(std::uint64_t offset, const void* data, std::size_t size);
   // Makes the content the output: copies out a spool file, syncs the content
   // to the disk, closes, links and renames, and syncs the folder. False when
@@ -84,7 +84,7 @@ class OutputFile {
 
   Kind kind_;
   UniqueFd fd_;
-  PageWriter writer_;        // WriteAt's, but for kStream; under writeMutex_
+  PageWriter writer_;        // WriteAt's, but for kStream; used under writeMutex_
   std::mutex writeMutex_;
   std::string target_;       // the file that is replaced (links resolved)
   std::string tempName_;     // kNamed: the temporary file's path
