@@ -81,7 +81,9 @@ Outcome Convert(const char* inPath, const char* outPath) {
   // which may be the input's own (some systems replace no open file).
   tif.reset();
   input.Close();
-  if (!out->WriteAt(kZoltHeaderSize + ZoltPixelCount(header), tail, sizeof tail) || !out->Commit()) return Failure::kWriteOutput;
+  if (!out->WriteAt(kZoltHeaderSize + ZoltPixelCount(header), tail, sizeof tail) || !out->Commit()) {
+    return Failure::kWriteOutput;
+  }
   return {};
 }
 

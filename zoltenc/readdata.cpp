@@ -298,7 +298,6 @@ class Units {
   const Outcome& Result() const { return result_; }
 
  private:
-
   std::uint32_t count_;
   std::atomic<std::uint32_t> next_{0};
   std::atomic<std::uint32_t> stop_{UINT32_MAX};  // the earliest failed unit

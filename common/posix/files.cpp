@@ -127,6 +127,14 @@ bool SyncFile(int fd) {
   return result == 0 || errno == EINVAL;
 }
 
+// Syncs the folder open as fd: its entries, which only fsync covers. Unlike
+// SyncFile it asks nothing first, which after a rename would be one more
+// call that can fail.
+bool SyncFolderFd(int fd) {
+  const int result = Retried([fd] { return fsync(fd); });
+  return result == 0 || errno == EINVAL;
+}
+
 bool IsTerminal(int fd) { return isatty(fd) != 0; }
 
 FileId IdOf(const struct stat& st) {

@@ -17,8 +17,10 @@
 #include "files.h"
 #include "output.h"
 
-// A file's identity from its status (common/posix/files.cpp).
+// A file's identity from its status, and the sync of a folder's entries
+// (common/posix/files.cpp).
 FileId IdOf(const struct stat& st);
+bool SyncFolderFd(int fd);
 
 namespace {
 
@@ -52,12 +54,7 @@ long ReadNumber(const char*& p) {
 // cannot be opened to be synced: its file goes unsynced.
 bool SyncFolder(const std::string& path) {
   const UniqueFd dir(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!dir) return true;
-  int result = 0;
-  do {
-    result = fsync(dir.Get());
-  } while (result != 0 && errno == EINTR);
-  return result == 0 || errno == EINVAL;
+  return !dir || SyncFolderFd(dir.Get());
 }
 
 }  // namespace
@@ -81,7 +78,6 @@ void RemoveStaleTemps(const std::string& target) {
     unlinkat(dirfd(dir.get()), name.c_str(), 0);
   }
 }
-
 
 OutputTarget InspectOutput(const std::string& path) {
   OutputTarget target;

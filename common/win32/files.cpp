@@ -55,6 +55,11 @@ UniqueFd AdoptHandle(HANDLE h) {
   return fd;
 }
 
+HANDLE OpenAttributes(const std::wstring& path) {
+  return CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
 UniqueFd OpenExisting(const std::string& path, DWORD access) {
   const std::wstring wide = Widen(path);
   if (wide.empty()) {
@@ -211,9 +216,7 @@ bool IdentifyFile(int fd, FileId& id) {
 bool IdentifyPath(const std::string& path, FileId& id) {
   const std::wstring wide = Widen(path);
   if (wide.empty()) return false;
-  const UniqueFd fd = AdoptHandle(CreateFileW(wide.c_str(), FILE_READ_ATTRIBUTES,
-                                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  const UniqueFd fd = AdoptHandle(OpenAttributes(wide));
   return fd && IdentifyFile(fd.Get(), id) && id.inode != 0;
 }
 

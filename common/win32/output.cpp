@@ -22,8 +22,7 @@ namespace {
 // or something else (NUL, CON, a pipe).
 OutputTarget::Found Inspect(const std::wstring& path, OutputTarget& target) {
   using Found = OutputTarget::Found;
-  HANDLE h = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  HANDLE h = OpenAttributes(path);
   if (h == INVALID_HANDLE_VALUE) {
     if (GetLastError() == ERROR_FILE_NOT_FOUND) return Found::kNothing;
     SetErrnoFromLastError();

@@ -24,6 +24,10 @@ UniqueFd AdoptHandle(HANDLE h);
 struct FileId;
 FileId IdOf(const BY_HANDLE_FILE_INFORMATION& info);
 
+// A handle that reads only the attributes of what path names (a folder too,
+// links followed); INVALID_HANDLE_VALUE when it cannot be opened.
+HANDLE OpenAttributes(const std::wstring& path);
+
 // Opens an existing file or device by its UTF-8 name; errno tells why not.
 UniqueFd OpenExisting(const std::string& path, DWORD access);
 
