@@ -112,6 +112,12 @@ UniqueFd MakeSpoolFile();
 // pipe, a terminal). False on an error.
 bool SyncFile(int fd);
 
+// Sets space aside on the disk for the first size bytes of fd's content,
+// where the file system can, leaving the file's size as it is: the writes
+// that fill it then allocate nothing, and cost less. Only a hint: where
+// space runs short, the writes report it.
+void ReserveSpace(int fd, std::uint64_t size);
+
 // Whether fd is a terminal (a console), which takes no binary data.
 bool IsTerminal(int fd);
 

@@ -60,6 +60,12 @@ class OutputFile {
   // the piece that follows (see PageWriter). Safe to call from several
   // threads at once when Positioned(), for pieces that do not overlap.
   bool WriteAt(std::uint64_t offset, const void* data, std::size_t size);
+  // Sets space aside for size bytes of content, where the output is a file
+  // (see ReserveSpace): no more than will be written, which the disk would
+  // otherwise keep.
+  void Reserve(std::uint64_t size) {
+    if (kind_ != Kind::kStream) ReserveSpace(fd_.Get(), size);
+  }
   // Makes the content the output: copies out a spool file, syncs the content
   // to the disk, closes, links and renames, and syncs the folder. False when
   // any of it fails; the output path is then as it was, except after a failed

@@ -32,6 +32,9 @@ Outcome Convert(const char* inPath, const char* outPath) {
   // libtiff seeks while it writes: a pipe or device gets a spool file.
   std::unique_ptr<OutputFile> out;
   if (Outcome fault = OutputFile::Open(outPath, OutputFile::Access::kSeekable, inPath, inputId, out)) return fault;
+  // The TIFF file holds more than the ZOLT file: every pixel, and a colour
+  // map of twice the palette's size.
+  out->Reserve(ZoltFileSize(header));
   TiffMessages messages;
   // Little-endian whatever the host's byte order: the same bytes everywhere.
   TiffPtr tif(OpenTiffOnFd(out->Fd(), outPath, "wl", &messages));

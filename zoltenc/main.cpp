@@ -71,6 +71,7 @@ Outcome Convert(const char* inPath, const char* outPath) {
   std::uint8_t tail[kZoltTailSize];
   EncodeZoltTail(palette, tail);
 
+  out->Reserve(ZoltFileSize(header));
   if (!out->WriteAt(0, head, sizeof head)) return Failure::kWriteOutput;
   // Several threads decode only where pieces can be placed in any order.
   OutputSink sink(*out);

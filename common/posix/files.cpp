@@ -135,6 +135,13 @@ bool SyncFolderFd(int fd) {
   return result == 0 || errno == EINVAL;
 }
 
+void ReserveSpace(int fd, std::uint64_t size) {
+  // Not posix_fallocate: where the file system cannot, it writes zeros.
+  if (size > 0 && size <= static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) {
+    Retried([&] { return fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(size)); });
+  }
+}
+
 bool IsTerminal(int fd) { return isatty(fd) != 0; }
 
 FileId IdOf(const struct stat& st) {

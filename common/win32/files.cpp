@@ -194,6 +194,13 @@ bool SyncFile(int fd) {
   return GetFileType(h) != FILE_TYPE_DISK || FlushFileBuffers(h) != 0;
 }
 
+void ReserveSpace(int fd, std::uint64_t size) {
+  FILE_ALLOCATION_INFO info{};
+  info.AllocationSize.QuadPart = static_cast<LONGLONG>(size);  // a ZOLT or TIFF file's size: far from the limit
+  const HANDLE h = HandleOf(fd);
+  if (GetFileType(h) == FILE_TYPE_DISK) SetFileInformationByHandle(h, FileAllocationInfo, &info, sizeof info);
+}
+
 bool IsTerminal(int fd) {
   DWORD mode = 0;
   return GetConsoleMode(HandleOf(fd), &mode) != 0;  // unlike _isatty, false for NUL
