@@ -197,8 +197,8 @@ bool SyncFile(int fd) {
 void ReserveSpace(int fd, std::uint64_t size) {
   FILE_ALLOCATION_INFO info{};
   info.AllocationSize.QuadPart = static_cast<LONGLONG>(size);  // a ZOLT or TIFF file's size: far from the limit
-  const HANDLE h = HandleOf(fd);
-  if (GetFileType(h) == FILE_TYPE_DISK) SetFileInformationByHandle(h, FileAllocationInfo, &info, sizeof info);
+  // A pipe or device refuses it, as fallocate does on POSIX.
+  SetFileInformationByHandle(HandleOf(fd), FileAllocationInfo, &info, sizeof info);
 }
 
 bool IsTerminal(int fd) {
