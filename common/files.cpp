@@ -3,7 +3,9 @@
 
 #include <cerrno>
 #include <cstring>
-#include <new>
+#include <exception>
+#include <filesystem>
+#include <system_error>
 #include <vector>
 
 bool CopyStream(int from, int to, bool fromStart) {
@@ -14,29 +16,6 @@ bool CopyStream(int from, int to, bool fromStart) {
     if (n <= 0) return n == 0;
     if (!WriteFull(to, buffer.data(), static_cast<std::size_t>(n), kAppend)) return false;
   }
-}
-
-bool PageWriter::Finish() {
-  if (heldSize_ > 0 && !WriteFull(fd_, held_, heldSize_, heldAt_)) return false;
-  heldSize_ = 0;
-  return true;
-}
-
-bool PageWriter::Write(const void* data, std::size_t size, std::uint64_t offset) {
-  // What is held goes with these bytes where they follow it, alone
-  // otherwise.
-  if (heldAt_ + heldSize_ != offset && !Finish()) return false;
-  if (held_ == nullptr && size >= kPage) {
-    buffer_.reset(new (std::nothrow) std::uint8_t[kPage + kCopyAlignment]);
-    if (buffer_) held_ = AlignedFor(buffer_.get(), 0);
-  }
-  const auto* bytes = static_cast<const std::uint8_t*>(data);
-  const std::size_t keep = held_ != nullptr && size >= kPage ? static_cast<std::size_t>((offset + size) % kPage) : 0;
-  if (!WriteJoined(fd_, held_, heldSize_, bytes, size - keep, heldSize_ > 0 ? heldAt_ : offset)) return false;
-  if (keep > 0) std::memcpy(held_, bytes + size - keep, keep);
-  heldSize_ = keep;
-  heldAt_ = offset + size - keep;
-  return true;
 }
 
 std::string DirOf(const std::string& path) {
@@ -63,4 +42,16 @@ std::string TakeName(const std::string& prefix, const std::function<bool(const s
     if (errno != EEXIST) break;
   }
   return {};
+}
+
+bool IsFolder(const char* path, bool parent) {
+  namespace fs = std::filesystem;
+  std::error_code ignored;
+  try {
+    fs::path name = fs::u8path(path);
+    if (parent) name = name.has_parent_path() ? name.parent_path() : fs::path(".");
+    return fs::is_directory(name, ignored);
+  } catch (const std::exception&) {  // a name that is no path here
+    return false;
+  }
 }

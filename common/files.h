@@ -7,7 +7,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <string>
 
 #include "resources.h"
@@ -33,6 +32,8 @@ UniqueFd OpenForReading(const char* path);
 UniqueFd DuplicateStandardInput();
 // Whether fd is a folder (which only POSIX opens as a file).
 bool IsFolderFd(int fd);
+// Whether path, or with parent the folder it is in, names a folder.
+bool IsFolder(const char* path, bool parent = false);
 // A stream that owns fd from now on, fd released; null (fd kept) if none.
 FilePtr StreamOf(UniqueFd& fd);
 constexpr int kStandardInput = 0;
@@ -68,30 +69,6 @@ bool WriteFull(int fd, const void* buffer, std::size_t size, std::uint64_t offse
 // error.
 bool WriteJoined(int fd, const void* head, std::size_t headSize, const void* buffer, std::size_t size,
                  std::uint64_t offset);
-
-// Writes a file at the offsets given so that, where it is written in order,
-// each write starts and ends on a page boundary: the kernel then caches the
-// file in large pieces and copies fastest. So the end of a write of a page
-// or more that stops inside a page (each strip of a TIFF file, each band of
-// a ZOLT file) is held back, and written in one write with the bytes that
-// follow it; any other write writes out what is held first. The file is
-// complete only after Finish().
-class PageWriter {
- public:
-  explicit PageWriter(int fd) : fd_(fd) {}
-  // False on any error.
-  bool Write(const void* data, std::size_t size, std::uint64_t offset);
-  // Writes out what is held back; false on an error.
-  bool Finish();
-
- private:
-  static constexpr std::size_t kPage = 4096;
-  int fd_;
-  std::unique_ptr<std::uint8_t[]> buffer_;  // allocated for the first large write
-  std::uint8_t* held_ = nullptr;            // heldSize_ bytes for offset heldAt_, a page boundary
-  std::size_t heldSize_ = 0;
-  std::uint64_t heldAt_ = 0;
-};
 
 // Reads what fd has next, up to size bytes; 0 at the end (of a pipe whose
 // writer is gone too), -1 on an error.

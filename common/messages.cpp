@@ -1,7 +1,12 @@
 #include "messages.h"
 
+#include <cctype>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
+
+#include "files.h"
 
 namespace {
 // The line's text; the two that hold sizes have a "%lldx%lld" for them. All
@@ -35,4 +40,41 @@ std::string ErrorLine(Failure failure, long long width, long long height) {
   return std::string(text) + "\n";
 }
 
-void Report(const Fault& fault) { std::fputs(ErrorLine(fault.failure, fault.width, fault.height).c_str(), stderr); }
+std::string RunMessages(const char* program, const Notes& notes, const Outcome& fault, const std::string& prefix) {
+  const std::string start = prefix.empty() ? std::string() : prefix + ": ";
+  std::string lines;
+  const auto add = [&](const Note& note) {
+    if (!note.text.empty()) lines += start + program + ": " + note.file + ": " + note.text + "\n";
+  };
+  for (const Note& note : notes) add(note);
+  if (fault) {
+    add(fault->detail);
+    lines += start + ErrorLine(fault->failure, fault->width, fault->height);
+  }
+  return lines;
+}
+
+const char* DisplayName(const char* path, bool output) {
+  if (std::strcmp(path, "-") != 0) return path;
+  return output ? "standard output" : "standard input";
+}
+
+std::string ErrorWords(int error) {
+  std::string words = std::strerror(error);
+  if (!words.empty()) words[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(words[0])));
+  return words;
+}
+
+std::string OpenFailure(int error, const char* path, bool output) {
+  if (IsFolder(path)) return "a folder";
+  switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+      return output || !IsFolder(path, true) ? "no such folder" : "no such file";
+    case EACCES:
+    case EPERM:
+      return "permission denied";
+    default:
+      return ErrorWords(error);
+  }
+}

@@ -3,12 +3,23 @@
 #include <cerrno>
 #include <cstring>
 
-#include "cli.h"
 #include "files.h"
 #include "messages.h"
+#include "platform.h"
 
-OutputFile::OutputFile(Kind kind, UniqueFd fd, std::string target)
-    : kind_(kind), fd_(std::move(fd)), writer_(fd_.Get()), target_(std::move(target)) {}
+namespace {
+// Why an output cannot be had, as its detail line says it.
+Fault OpenFault(const char* path) {
+  return Fault(Failure::kOpenOutput, DisplayName(path, true), OpenFailure(errno, path, true));
+}
+
+// Whether a folder refused a new file for the permission alone: where the
+// file itself may still be written, it is written in place.
+bool RefusedForPermission(int error) { return error == EACCES || error == EPERM || error == EROFS; }
+}  // namespace
+
+OutputFile::OutputFile(Kind kind, UniqueFd fd, std::string target, std::string name)
+    : kind_(kind), fd_(std::move(fd)), writer_(fd_.Get()), target_(std::move(target)), name_(std::move(name)) {}
 
 Outcome OutputFile::Open(const char* path, Access how, const char* inputPath, const FileId& input,
                          std::unique_ptr<OutputFile>& out) {
@@ -19,20 +30,23 @@ Outcome OutputFile::Open(const char* path, Access how, const char* inputPath, co
     return Failure::kOutputIsInput;
   }
   errno = 0;
+  const char* name = DisplayName(path, true);
   // Standard output, a device, pipe, socket or terminal: written straight
   // through, in the order the bytes come, whatever standard output is.
-  Outcome fault = standard ? ForStream(DuplicateStandardOutput(), how, path, out) : OpenPath(path, how, input, out);
-  if (fault && fault->failure == Failure::kOpenOutput) Detail(DisplayName(path, true), OpenFailure(errno, path, true));
+  Outcome fault =
+      standard ? ForStream(DuplicateStandardOutput(), how, path, name, out) : OpenPath(path, name, how, input, out);
+  if (fault && fault->failure == Failure::kOpenOutput && fault->detail.text.empty()) return OpenFault(path);
   return fault;
 }
 
-Outcome OutputFile::ForStream(UniqueFd fd, Access how, const std::string& target, std::unique_ptr<OutputFile>& out) {
+Outcome OutputFile::ForStream(UniqueFd fd, Access how, const std::string& target, const char* name,
+                              std::unique_ptr<OutputFile>& out) {
   if (!fd) return Failure::kOpenOutput;
   if (IsTerminal(fd.Get())) return Failure::kTerminal;
   if (how == Access::kSequential) {
-    out.reset(new OutputFile(Kind::kStream, std::move(fd), target));
+    out.reset(new OutputFile(Kind::kStream, std::move(fd), target, name));
   } else if (UniqueFd spool = MakeSpoolFile()) {
-    out.reset(new OutputFile(Kind::kSpool, std::move(spool), target));
+    out.reset(new OutputFile(Kind::kSpool, std::move(spool), target, name));
     out->streamFd_ = std::move(fd);
   } else {
     return Failure::kOpenOutput;
@@ -40,11 +54,11 @@ Outcome OutputFile::ForStream(UniqueFd fd, Access how, const std::string& target
   return {};
 }
 
-Outcome OutputFile::OpenPath(const std::string& path, Access how, const FileId& input,
+Outcome OutputFile::OpenPath(const std::string& path, const char* name, Access how, const FileId& input,
                              std::unique_ptr<OutputFile>& out) {
   const OutputTarget target = InspectOutput(path);
   using Found = OutputTarget::Found;
-  if (target.found == Found::kOther) return ForStream(OpenOutputStream(target.path), how, target.path, out);
+  if (target.found == Found::kOther) return ForStream(OpenOutputStream(target.path), how, target.path, name, out);
   // Only a file this user may write is replaced, as when it was opened for
   // writing.
   if (target.found == Found::kFolder || target.found == Found::kError || !target.replaceable) {
@@ -54,17 +68,17 @@ Outcome OutputFile::OpenPath(const std::string& path, Access how, const FileId& 
 
   UniqueFd fd = CreateUnnamedBeside(target.path);
   if (fd) {
-    out.reset(new OutputFile(Kind::kUnnamed, std::move(fd), target.path));
+    out.reset(new OutputFile(Kind::kUnnamed, std::move(fd), target.path, name));
   } else {
     RemoveStaleTemps(target.path);
     bool vanishes = false;
-    std::string name = TakeTempName(target.path, [&fd, &vanishes](const std::string& candidate) {
+    std::string temp = TakeTempName(target.path, [&fd, &vanishes](const std::string& candidate) {
       fd = CreateTempFile(candidate, vanishes);
       return static_cast<bool>(fd);
     });
-    if (!name.empty()) {
-      out.reset(new OutputFile(vanishes ? Kind::kUnnamed : Kind::kNamed, std::move(fd), target.path));
-      out->tempName_ = std::move(name);
+    if (!temp.empty()) {
+      out.reset(new OutputFile(vanishes ? Kind::kUnnamed : Kind::kNamed, std::move(fd), target.path, name));
+      out->tempName_ = std::move(temp);
     }
   }
   if (out) {
@@ -72,13 +86,19 @@ Outcome OutputFile::OpenPath(const std::string& path, Access how, const FileId& 
     return {};
   }
 
-  // No temporary file can be made in the folder: write the existing file in
-  // place, unless it is the input being read.
-  if (!exists || (target.id.inode != 0 && target.id == input)) return Failure::kOpenOutput;
-  fd = OpenInPlace(target.path);
-  if (!fd) return Failure::kOpenOutput;
-  out.reset(new OutputFile(Kind::kInPlace, std::move(fd), path));
-  out->id_ = target.id;
+  // The folder takes no new file. For its permission alone, an existing file
+  // that may be written (and is not the input) is written in place, once the
+  // whole content is in a spool file; nothing else is a reason to touch it.
+  const int error = errno;
+  const std::string why = OpenFailure(error, path.c_str(), true);
+  if (!exists || !RefusedForPermission(error)) {
+    return Fault(Failure::kOpenOutput, name, exists ? "no new file can be made beside it: " + why : why);
+  }
+  if (target.id.inode != 0 && target.id == input) return Failure::kOutputIsInput;
+  UniqueFd spool = MakeSpoolFile();
+  if (!spool) return Fault(Failure::kOpenOutput, name, "no spool file for a copy in place: " + ErrorWords(errno));
+  out.reset(new OutputFile(Kind::kInPlace, std::move(spool), target.path, name));
+  out->whyInPlace_ = why;
   return {};
 }
 
@@ -95,20 +115,47 @@ bool OutputFile::WriteAt(std::uint64_t offset, const void* data, std::size_t siz
   return true;
 }
 
-bool OutputFile::Commit() {
+Outcome OutputFile::CopyInPlace(Notes& notes) {
+  notes.push_back({name_, "written in place, since its folder takes no new file (" + whyInPlace_ +
+                              "); a power loss during the copy could leave it partial"});
+  // Opened only now: until the whole content is here, the file is untouched.
+  UniqueFd file = OpenInPlace(target_);
+  if (!file) return Fault(Failure::kWriteOutput, name_, "can't open it to copy over it: " + ErrorWords(errno));
+  errno = 0;
+  if (CopyStream(fd_.Get(), file.Get(), true) && SyncFile(file.Get()) && file.Close()) {
+    fd_.Close();
+    committed_ = true;
+    return {};
+  }
+  return Fault(Failure::kWriteOutput, name_,
+               "the copy over it failed part way (" + ErrorWords(errno != 0 ? errno : EIO) + "); it is incomplete");
+}
+
+Outcome OutputFile::Commit(Notes& notes) {
   // Whatever takes the content's place is on the disk first: a power loss
   // then leaves the old content or the new, never an empty or partial file.
-  // (The spool file is scratch; what it is copied to is synced instead.)
-  if (!writer_.Finish()) return false;
+  // (A spool file is scratch; what it is copied to is synced instead.)
+  if (!writer_.Finish()) return Failure::kWriteOutput;
+  if (kind_ == Kind::kInPlace) return CopyInPlace(notes);
   if (kind_ == Kind::kSpool) {
     const bool copied = CopyStream(fd_.Get(), streamFd_.Get(), true) && SyncFile(streamFd_.Get());
     committed_ = streamFd_.Close() && copied;
     fd_.Close();
-  } else {
-    const bool replaces = kind_ == Kind::kUnnamed || kind_ == Kind::kNamed;
-    committed_ = SyncFile(fd_.Get()) && (replaces ? ReplaceTarget() : fd_.Close());
+  } else if (kind_ == Kind::kStream) {
+    committed_ = SyncFile(fd_.Get()) && fd_.Close();
+  } else if (SyncFile(fd_.Get())) {
+    errno = 0;
+    const Replaced replaced = ReplaceTarget();
+    committed_ = replaced != Replaced::kNo;
+    if (replaced == Replaced::kUnsynced) {
+      // Replaced all the same: nothing is left to remove, but a status of 0
+      // would promise what a power loss may take back.
+      return Fault(Failure::kWriteOutput, name_,
+                   "replaced, but its folder could not be synced (" + ErrorWords(errno != 0 ? errno : EIO) +
+                       "), so a power loss may bring back the old file");
+    }
   }
-  return committed_;
+  return committed_ ? Outcome() : Outcome(Failure::kWriteOutput);
 }
 
 OutputFile::~OutputFile() {

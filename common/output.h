@@ -13,21 +13,25 @@
 //                                      is copied out on Commit()
 //   terminal                           refused: binary data is never written
 //                                      to one
-//   folder allows no temporary file    in place, as a last resort, when the
-//                                      existing file can be written and is
-//                                      not the input; removed on failure
+//   folder refuses a new file for      into a spool file in the user's
+//   permission, file writable          temporary folder; on Commit(), copied
+//                                      over the file in place, with a note:
+//                                      only a power loss during that copy
+//                                      can leave it partial
+// Any other reason that no temporary file can be made (a full disk, a quota,
+// no descriptors left) refuses the output.
 #ifndef ZOLT_COMMON_OUTPUT_H
 #define ZOLT_COMMON_OUTPUT_H
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 
 #include "files.h"
 #include "messages.h"
+#include "pagewriter.h"
 #include "resources.h"
 
 class OutputFile {
@@ -40,15 +44,13 @@ class OutputFile {
   // Opens the output for path ("-": standard output) into out. input is the
   // file being converted (inputPath as given), which is never written: an
   // output path that names it is refused, unless either is standard input
-  // or output. When it cannot, returns why, after a line naming the file
-  // where that says more.
+  // or output. When it cannot, returns why.
   static Outcome Open(const char* path, Access how, const char* inputPath, const FileId& input,
                       std::unique_ptr<OutputFile>& out);
 
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
-  // Without Commit(), the output path is left as it was (or, for a failed
-  // in-place write, the incomplete file is removed).
+  // Without Commit(), the output path is left as it was.
   ~OutputFile();
 
   // The descriptor the content goes to; seekable when opened kSeekable.
@@ -67,25 +69,32 @@ class OutputFile {
     if (kind_ != Kind::kStream) ReserveSpace(fd_.Get(), size);
   }
   // Makes the content the output: copies out a spool file, syncs the content
-  // to the disk, closes, links and renames, and syncs the folder. False when
-  // any of it fails; the output path is then as it was, except after a failed
-  // folder sync, when it holds the whole new file.
-  bool Commit();
+  // to the disk, closes, links and renames, and syncs the folder. Returns why
+  // it failed; the output path is then as it was, except where the detail
+  // says otherwise (the folder's sync failed after the rename, or a copy in
+  // place failed part way). A copy in place adds its note to notes.
+  Outcome Commit(Notes& notes);
 
  private:
   // kUnnamed: a temporary file that vanishes if the process dies (unnamed,
-  // or named with a delete disposition); kNamed: one with a name of its own.
+  // or named with a delete disposition); kNamed: one with a name of its own;
+  // kInPlace: a spool file copied over the target on commit.
   enum class Kind { kUnnamed, kNamed, kInPlace, kStream, kSpool };
-  OutputFile(Kind kind, UniqueFd fd, std::string target);
+  OutputFile(Kind kind, UniqueFd fd, std::string target, std::string name);
   // The output at path, a file's or a stream's; kOpenOutput with errno
   // telling why, or kTerminal, when there is none.
-  static Outcome OpenPath(const std::string& path, Access how, const FileId& input, std::unique_ptr<OutputFile>& out);
+  static Outcome OpenPath(const std::string& path, const char* name, Access how, const FileId& input,
+                          std::unique_ptr<OutputFile>& out);
   // The output for a stream (standard output, a device, a pipe) open as fd:
   // straight through, or through a spool file for a writer that seeks.
-  static Outcome ForStream(UniqueFd fd, Access how, const std::string& target, std::unique_ptr<OutputFile>& out);
+  static Outcome ForStream(UniqueFd fd, Access how, const std::string& target, const char* name,
+                           std::unique_ptr<OutputFile>& out);
+  // Copies the spool file over the target in place, and syncs it.
+  Outcome CopyInPlace(Notes& notes);
   // Puts the temporary file in the target's place (the system's part of
   // Commit()), and removes what a failed run leaves (of the destructor).
-  bool ReplaceTarget();
+  enum class Replaced { kNo, kYes, kUnsynced };  // kUnsynced: but the folder's sync failed
+  Replaced ReplaceTarget();
   void Discard();
 
   Kind kind_;
@@ -93,48 +102,12 @@ class OutputFile {
   PageWriter writer_;        // WriteAt's, but for kStream; used under writeMutex_
   std::mutex writeMutex_;
   std::string target_;       // the file that is replaced (links resolved)
+  std::string name_;         // the output as messages name it
   std::string tempName_;     // kNamed: the temporary file's path
+  std::string whyInPlace_;   // kInPlace: why the folder took no new file
   UniqueFd streamFd_;        // kSpool: the device or pipe written on Commit()
-  FileId id_;                // kInPlace: the file to remove on failure
   std::uint64_t streamed_ = 0;  // kStream: bytes written so far
   bool committed_ = false;
 };
-
-// What each system supplies to OutputFile::Open (common/posix, common/win32).
-
-// What an output path names.
-struct OutputTarget {
-  enum class Found { kNothing, kFile, kFolder, kOther, kError };
-  Found found = Found::kError;  // kOther: a device, pipe, socket or terminal
-  std::string path;             // the file to write: links followed
-  FileId id;                    // kFile: which file it is
-  // Whether a file may be written there: an existing file this user may
-  // write, or a name that can be a file's. When false, errno tells why.
-  bool replaceable = false;
-};
-OutputTarget InspectOutput(const std::string& path);
-UniqueFd DuplicateStandardOutput();
-// Opens a device or pipe for writing.
-UniqueFd OpenOutputStream(const std::string& path);
-// A file with no name in target's folder, which a commit links into place;
-// invalid where the system or the folder has none.
-UniqueFd CreateUnnamedBeside(const std::string& target);
-// Creates the file name exclusively (errno EEXIST when the name is taken);
-// vanishes tells whether it goes with the process unless kept on commit.
-UniqueFd CreateTempFile(const std::string& name, bool& vanishes);
-// Removes what runs killed before their commit left of target's temporary
-// files, where those can be left behind.
-void RemoveStaleTemps(const std::string& target);
-// Gives the replacement fd the owner and permissions of the file target.
-void KeepOwnerAndMode(int fd, const std::string& target);
-// Opens the existing file target for writing, emptied.
-UniqueFd OpenInPlace(const std::string& target);
-
-// For the systems' parts of OutputFile: the start of the hidden names of
-// target's temporary files made by this host, ".NAME.HOST." (the host keeps
-// apart the names of hosts that share a folder), and a new temporary file
-// beside target, made by create under ".NAME.HOST.PID-N.tmp" (see TakeName).
-std::string TempPrefix(const std::string& target);
-std::string TakeTempName(const std::string& target, const std::function<bool(const std::string&)>& create);
 
 #endif

@@ -6,9 +6,10 @@
 #include <exception>
 #include <limits>
 #include <memory>
-#include <mutex>
 #include <new>
 #include <string>
+
+#include "pagewriter.h"
 
 namespace {
 
@@ -20,6 +21,7 @@ struct Handle {
   std::uint64_t pos = 0;
   void* base = nullptr;  // the whole file (end bytes), where libtiff asked for it mapped
   PageWriter writer;  // every write goes through it
+  TiffMessages* messages = nullptr;
 };
 
 Handle& Of(thandle_t h) { return *static_cast<Handle*>(h); }
@@ -102,16 +104,13 @@ void PrintMessage(char (&text)[1024], const char* module, const char* warning, c
   std::fprintf(stderr, "%s%s%s%s.\n", module != nullptr ? module : "", module != nullptr ? ": " : "", warning, text);
 }
 
-std::mutex firstErrorMutex;
-std::string firstError;
-
 // Both return 1, handled: libtiff's global handlers stay silent.
-int PrintError(TIFF* /*tif*/, void* /*data*/, const char* module, const char* fmt, va_list ap) {
+int PrintError(TIFF* /*tif*/, void* data, const char* module, const char* fmt, va_list ap) {
   char text[1024];
   PrintMessage(text, module, "", fmt, ap);
+  std::string& first = static_cast<TiffMessages*>(data)->firstError;
   try {  // nothing may leave a handler that libtiff, in C, calls
-    const std::lock_guard<std::mutex> lock(firstErrorMutex);
-    if (firstError.empty()) firstError = text;
+    if (first.empty()) first = text;
   } catch (const std::exception&) {
   }
   return 1;
@@ -130,10 +129,12 @@ struct OptionsFreer {
 
 }  // namespace
 
-std::string TakeTiffError() {
-  const std::lock_guard<std::mutex> lock(firstErrorMutex);
+std::string TakeTiffError(TIFF* tif) {
   std::string error;
-  error.swap(firstError);
+  // Only a handle made here (not one over memory, say) has messages.
+  if (TIFFGetReadProc(tif) != Read) return error;
+  TiffMessages* messages = Of(TIFFClientdata(tif)).messages;
+  if (messages != nullptr) error.swap(messages->firstError);
   return error;
 }
 
@@ -146,7 +147,7 @@ TIFF* OpenTiffOnFd(int fd, const char* name, const char* mode, TiffMessages* mes
     TIFFOpenOptionsSetWarningHandlerExtR(options.get(), PrintWarning, messages);
   }
   // Never throws: helper threads open handles too.
-  std::unique_ptr<Handle> handle(new (std::nothrow) Handle{fd, 0, 0, nullptr, PageWriter(fd)});
+  std::unique_ptr<Handle> handle(new (std::nothrow) Handle{fd, 0, 0, nullptr, PageWriter(fd), messages});
   // libtiff takes a seek to the end that fails for offset 0, and would write
   // its directory over the header: the size is taken once, here.
   if (!handle || !RegularFileSize(fd, handle->end)) return nullptr;

@@ -17,15 +17,17 @@
 // Where libtiff's warnings and errors about one handle go: standard error in
 // libtiff's own format, each as one whole line, so that lines from several
 // threads never mix. While quiet, warnings go nowhere (what another handle on
-// the same bytes has said already); errors still do. Must outlive the handle.
+// the same bytes has said already); errors still do. Must outlive the handle,
+// and serves one handle, used by one thread at a time.
 struct TiffMessages {
   std::atomic<bool> quiet{false};
+  std::string firstError;  // see TakeTiffError
 };
 
-// The first error libtiff reported through the handlers above since the
-// last call (its words, without the module), or "": what a failed read
-// names as its reason.
-std::string TakeTiffError();
+// The first error libtiff reported about the handle tif since the last call
+// (its words, without the module), or "": what a failed read names as its
+// reason. "" for a handle opened without messages, or not by OpenTiffOnFd.
+std::string TakeTiffError(TIFF* tif);
 
 // A libtiff handle over fd in mode ("r" or "w", with libtiff's modifiers:
 // "rm" reads with positioned reads, plain "r" maps the file where it can);

@@ -89,7 +89,8 @@ constexpr std::uint64_t kPixelBudget = std::uint64_t{1} << 24U;
 void CheckTiffRead(TIFF* tif, int fd) {
   ZoltPalette palette{};
   TiffImage image;
-  if (InspectTiff(tif, palette, image)) return;
+  Notes notes;
+  if (InspectTiff(tif, palette, image, notes)) return;
   if (image.width < 1 || image.height < 1 || image.width > std::uint32_t{kZoltMaxSide} || image.height > std::uint32_t{kZoltMaxSide}) {
     Fail("accepted an image of a size it cannot hold");
   }

@@ -25,13 +25,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   const FilePtr in(fdopen(fd, "rb"));
   if (!in) Fail("fdopen");
+  ZoltReader reader(in.get(), "input");
   ZoltHeader header{};
-  if (ReadZoltHeader(in.get(), "input", header)) return 0;
+  if (reader.Header(header)) return 0;
 
   MemFile out;
   {
     const TiffPtr tif(OpenMemTiff(out, "w"));
-    if (!tif || WriteData(tif.get(), header, in.get())) Fail("WriteData failed on a valid file");
+    if (!tif || WriteData(tif.get(), header, reader)) Fail("WriteData failed on a valid file");
   }
   // Read back with zoltenc's reader: the same size, pixels and (for
   // components up to 63) palette as the input's bytes.
@@ -39,7 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const TiffPtr back(OpenMemTiff(out, "r"));
   ZoltPalette backPalette{};
   TiffImage image;
-  if (!back || InspectTiff(back.get(), backPalette, image)) Fail("written TIFF does not read back");
+  Notes notes;
+  if (!back || InspectTiff(back.get(), backPalette, image, notes)) Fail("written TIFF does not read back");
   const std::size_t count = static_cast<std::size_t>(header.width) * static_cast<std::size_t>(header.height);
   VectorSink sink(count);
   if (ReadData(back.get(), image, sink) || sink.written != count) Fail("written TIFF's pixels do not read back");

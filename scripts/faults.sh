@@ -42,6 +42,18 @@ cp "$work/seeds/tiff/OneBitWhiteIsZeroG4" "$in/ccitt.tif"
 build/zolt_makeimage 100 100 "$in/small.tif" none
 build/zoltenc "$in/small.tif" "$in/small.zolt"
 
+# The runs happen in a folder of /tmp, open to all, with copies of the
+# programs and of the allocation failer: nobody runs the in-place case, and
+# the checkout may be closed to other users. Traces and counts go there too.
+shared=$(mktemp -d /tmp/zolt-faults.XXXXXX)
+trap 'rm -rf "$shared"' EXIT
+chmod 1777 "$shared"
+for b in build build-asan; do
+  mkdir -p "$shared/$b" && cp "$b/zoltenc" "$b/zoltdec" "$shared/$b/"
+done
+cp "$work/failalloc.so" "$shared/"
+chmod -R a+rX "$shared"
+
 # The messages a failure may end with, for each program.
 messages() {
   awk -F'`' -v p="$1" '$0 ~ "^\\| (both|" p ") \\|" && $2 !~ /^Usage/ { print $2 }' README.md |
@@ -52,7 +64,7 @@ messages zoltdec >"$work/zoltdec.messages"
 # libtiff leaks the block it was growing when the growing fails
 # (_TIFFCheckRealloc's callers overwrite their only pointer to it): such
 # leaks are suppressed, and counted.
-printf 'leak:_TIFFCheckRealloc\n' >"$work/lsan.supp"
+printf 'leak:_TIFFCheckRealloc\n' >"$shared/lsan.supp"
 
 # The errnos a real failure of each system call gives.
 errnos() {
@@ -75,10 +87,11 @@ errnos() {
 
 # A case: PROGRAM INPUT OUTPUT, where INPUT is a file of $in or "pipe:FILE"
 # (standard input from a pipe), and OUTPUT is "old" (a file already there),
-# "new" or "pipe" (standard output into a pipe).
+# "new", "pipe" (standard output into a pipe) or "inplace" (a file already
+# there, in a folder that takes no new file: run as nobody, folder 0555).
 cases=(
   "zoltdec small.zolt new" "zoltdec small.zolt old" "zoltdec small.zolt pipe"
-  "zoltenc lzw.tif new" "zoltenc lzw.tif old" "zoltenc lzw.tif pipe"
+  "zoltenc lzw.tif new" "zoltenc lzw.tif old" "zoltenc lzw.tif pipe" "zoltenc lzw.tif inplace"
   "zoltenc tiles.tif new" "zoltenc tiles.tif old" "zoltenc tiles.tif pipe"
   "zoltenc ccitt.tif new" "zoltenc ccitt.tif old" "zoltenc ccitt.tif pipe"
   "zoltenc pipe:lzw.tif new" "zoltenc pipe:lzw.tif old" "zoltenc pipe:lzw.tif pipe"
@@ -87,18 +100,22 @@ old="older bytes that must survive a failure"
 
 # Runs the case once with the words given before the program (a wrapper, or
 # variables); sets status, and leaves stderr and the output in $run.
-run=$work/run
+run=$shared/run
 convert() {
   local program=$1 input=$2 output=$3 bin=$4
   shift 4
-  rm -rf "$run" && mkdir -p "$run/dir"
-  local src=$in/${input#pipe:} arg=$run/dir/in out=$run/dir/out
+  rm -rf "$run" "$shared/trace" "$shared/allocs" && mkdir -p "$run/dir"
+  local src=$in/${input#pipe:} arg=$run/dir/in out=$run/dir/out as=()
   if [ "$input" = "${input#pipe:}" ]; then cp "$src" "$arg"; else arg=-; fi
-  [ "$output" != old ] || printf '%s' "$old" >"$out"
+  [ "$output" != old ] && [ "$output" != inplace ] || printf '%s' "$old" >"$out"
   ls -a "$run/dir" >"$run/before"
+  if [ "$output" = inplace ]; then
+    chown -R 65534:65534 "$run/dir" && chmod 0555 "$run/dir"
+    as=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+  fi
   local to=$out
   [ "$output" != pipe ] || to=-
-  local command=(timeout 60 env "$@" "$bin/$program" "$arg" "$to")
+  local command=(timeout 60 "${as[@]}" env "$@" "$shared/$bin/$program" "$arg" "$to")
   set +e
   # (The shell's own word on a program killed by a signal goes nowhere: the
   # check says it.)
@@ -131,10 +148,20 @@ check() {
     return
   fi
   # A failed sync of the folder comes after the rename: the new file is in
-  # place, though its name may not survive a power loss.
-  if [ "$status" -eq 1 ] && ! { [ "$failing" = fsync ] && cmp -s "$want" "$run/dir/out"; }; then
+  # place, though its name may not survive a power loss, and the detail line
+  # says so. A copy in place that fails part way leaves the file incomplete,
+  # and says that.
+  local kept=$status
+  if [ "$status" -eq 1 ] && [ "$failing" = fsync ] && cmp -s "$want" "$run/dir/out"; then
+    grep -q ": replaced, but its folder could not be synced (" "$run/stderr" ||
+      { echo "status 1 with the new file in place, and no line that says so"; return; }
+    kept=0
+  elif [ "$status" -eq 1 ] && [ "$output" = inplace ] && grep -q ": the copy over it failed part way (" "$run/stderr"; then
+    kept=0
+  fi
+  if [ "$kept" -eq 1 ]; then
     case $output in
-      old) [ "$(cat "$run/dir/out")" = "$old" ] || { echo "status 1, the old output is gone"; return; } ;;
+      old | inplace) [ "$(cat "$run/dir/out")" = "$old" ] || { echo "status 1, the old output is gone"; return; } ;;
       new) [ ! -e "$run/dir/out" ] || { echo "status 1, an output was left"; return; } ;;
     esac
   fi
@@ -196,16 +223,16 @@ for c in "${cases[@]}"; do
     # Every system call from main on, as the name and the ordinal strace
     # counts it by, and whose it is: a sanitizer runtime's own calls (made
     # from its internals, not its interceptors) are not this program's.
-    convert "$program" "$input" "$output" "$bin" "${vars[@]}" strace -f -k -qq -o "$work/trace"
+    convert "$program" "$input" "$output" "$bin" "${vars[@]}" strace -f -k -qq -o "$shared/trace"
     # main has begun at the first call made from a function of the program's
     # own other than _start.
     awk -v self="/$program(" '/^[0-9]+ +[a-z_0-9]+\(/ { n++; split($2, a, "("); name[n] = a[1]; ord[n] = ++seen[a[1]]; next }
          /^ > / && $0 ~ /\/lib(asan|ubsan|lsan)\.so[^(]*\((__sanitizer|__asan|__ubsan|__lsan)::/ { runtime[n] = 1 }
          /^ > / && !m && index($0, self) && !index($0, "(_start+") { m = n }
          END { if (!m) exit 1; for (i = m; i <= n; i++) print name[i], ord[i], runtime[i] ? "runtime" : "program" }' \
-      "$work/trace" >"$work/calls"
-    convert "$program" "$input" "$output" "$bin" "${vars[@]}" LD_PRELOAD="$work/failalloc.so" FAIL_ALLOC_COUNT="$work/allocs"
-    allocs=$(cat "$work/allocs")
+      "$shared/trace" >"$work/calls"
+    convert "$program" "$input" "$output" "$bin" "${vars[@]}" LD_PRELOAD="$shared/failalloc.so" FAIL_ALLOC_COUNT="$shared/allocs"
+    allocs=$(cat "$shared/allocs")
     tried=0 passed=0 ended=0 runtime=0 heap=0 libtiff=0 leaks=0
     while read -r name ordinal whose; do
       # exit_group ends the process: there is no failure to report.
@@ -224,11 +251,11 @@ for c in "${cases[@]}"; do
       done
     done <"$work/calls"
     [ "$pass" != sanitizers ] ||
-      vars+=(ASAN_OPTIONS=exitcode=86:detect_leaks=1:verify_asan_link_order=0 LSAN_OPTIONS=suppressions=$work/lsan.supp)
+      vars+=(ASAN_OPTIONS=exitcode=86:detect_leaks=1:verify_asan_link_order=0 LSAN_OPTIONS=suppressions=$shared/lsan.supp)
     failing=
     for ((n = 1; n <= allocs; n++)); do
       sampled "$index" "$c $pass alloc $n" || continue
-      point "allocation $n fails" LD_PRELOAD="$work/failalloc.so" FAIL_ALLOC_AT=$n
+      point "allocation $n fails" LD_PRELOAD="$shared/failalloc.so" FAIL_ALLOC_AT=$n
     done
     excluded="exit_group $ended, brk $heap"
     [ "$runtime" -eq 0 ] || excluded="$excluded, sanitizer runtime $runtime"

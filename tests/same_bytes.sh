@@ -15,9 +15,6 @@ set -eu
 a=$1 b=$2 wrapper=${3:-} leave_out=${4:-}
 exe=""
 [ ! -f "$b/zoltenc.exe" ] || exe=.exe  # a Windows build
-# One thread: on several, which later part of a damaged image libtiff also
-# complains about before the first failure stops the rest depends on timing.
-export ZOLT_THREADS=1
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 ZOLT_SEED_DIR=$tmp/seeds "$a/zolt_tests" --gtest_filter='Layouts/*:Programs/*' >/dev/null 2>&1 || true

@@ -8,6 +8,7 @@
 
 #include "files.h"
 #include "input.h"
+#include "pagewriter.h"
 #include "resources.h"
 #include "tiffgen.h"
 #include "writedata.h"
@@ -69,7 +70,8 @@ TEST_P(Writer, Strips) {
   {
     const TiffPtr out(TIFFOpen(path.c_str(), "w"));
     ASSERT_TRUE(out);
-    ASSERT_FALSE(WriteData(out.get(), header, in.get()));
+    ZoltReader reader(in.get(), "body");
+    ASSERT_FALSE(WriteData(out.get(), header, reader));
   }
 
   // Fields and colour map are read back by an independent reader in

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "cli.h"
+#include "files.h"
 #include "input.h"
 #include "messages.h"
 #include "output.h"
@@ -14,20 +15,20 @@
 
 namespace {
 
-Outcome Convert(const char* inPath, const char* outPath) {
+Outcome Convert(const char* inPath, const char* outPath, Notes& notes) {
   const char* inputName = DisplayName(inPath, false);
   errno = 0;
   FilePtr in = OpenStreamInput(inPath);
   FileId inputId;
   if (!in || !IdentifyFile(fileno(in.get()), inputId)) {
-    Detail(inputName, OpenFailure(errno, inPath, false));
-    return Failure::kOpenZolt;
+    return Fault(Failure::kOpenZolt, inputName, OpenFailure(errno, inPath, false));
   }
   // Unbuffered: each run of rows is read straight into its place in the
   // strip buffer, with no stdio buffer between, nor its refills between them.
   std::setvbuf(in.get(), nullptr, _IONBF, 0);
+  ZoltReader reader(in.get(), inputName);
   ZoltHeader header{};
-  if (Outcome fault = ReadZoltHeader(in.get(), inputName, header)) return fault;
+  if (Outcome fault = reader.Header(header)) return fault;
 
   // libtiff seeks while it writes: a pipe or device gets a spool file.
   std::unique_ptr<OutputFile> out;
@@ -39,14 +40,13 @@ Outcome Convert(const char* inPath, const char* outPath) {
   // Little-endian whatever the host's byte order: the same bytes everywhere.
   TiffPtr tif(OpenTiffOnFd(out->Fd(), outPath, "wl", &messages));
   if (!tif) return Failure::kWriteOutput;
-  Outcome fault = WriteData(tif.get(), header, in.get());
+  Outcome fault = WriteData(tif.get(), header, reader);
   if (!fault && !FlushTiff(tif.get())) fault = Failure::kWriteOutput;
   // Closing a failed output only makes libtiff repeat the failure.
   if (fault) messages.quiet = true;
   tif.reset();
   in.reset();  // closed before the output may take its place, as zoltenc does
-  if (!fault && !out->Commit()) fault = Failure::kWriteOutput;
-  return fault;
+  return fault ? fault : out->Commit(notes);
 }
 
 }  // namespace

@@ -5,7 +5,6 @@
 #include <cstring>
 #include <string>
 
-#include "cli.h"
 #include "files.h"
 #include "messages.h"
 
@@ -31,36 +30,35 @@ std::string NotZolt(const std::uint8_t* head, std::size_t count) {
 }
 }  // namespace
 
-Outcome ReadZoltHeader(std::FILE* in, const char* name, ZoltHeader& header) {
+Outcome ZoltReader::Header(ZoltHeader& header) {
   std::uint8_t head[kZoltHeaderSize];
-  const std::size_t got = std::fread(head, 1, sizeof head, in);
+  const std::size_t got = std::fread(head, 1, sizeof head, in_);
   // A file shorter than the magic is truncated as long as it starts as one.
-  if (!StartsAsZolt(head, got)) {
-    Detail(name, NotZolt(head, got));
-    return Failure::kNotZolt;
-  }
+  if (!StartsAsZolt(head, got)) return Fault(Failure::kNotZolt, name_, NotZolt(head, got));
   if (got < sizeof head) {
-    Detail(name, std::to_string(got) + " bytes; a ZOLT file has at least " + std::to_string(kZoltOverhead + 1));
-    return Failure::kTruncated;
+    return Fault(Failure::kTruncated, name_,
+                 std::to_string(got) + " bytes; a ZOLT file has at least " + std::to_string(kZoltOverhead + 1));
   }
-  header = DecodeZoltHeader(head);
-  if (header.width < 1 || header.height < 1) return Fault(Failure::kInvalidSize, header.width, header.height);
+  const ZoltHeader found = DecodeZoltHeader(head);
+  // The magic is there: what is left to be wrong is the size.
+  if (!ZoltHeaderValid(found)) return Fault(Failure::kInvalidSize, found.width, found.height);
   // The size of a regular file is known before anything is written; a
   // stream that cannot tell is checked as it is read.
   std::uint64_t size = 0;
-  if (RegularFileSize(fileno(in), size) && size < ZoltFileSize(header)) {
-    Detail(name, std::to_string(size) + " bytes; a " + std::to_string(header.width) + " x " +
-                     std::to_string(header.height) + " image needs " + std::to_string(ZoltFileSize(header)));
-    return Failure::kTruncated;
+  if (RegularFileSize(fileno(in_), size) && size < ZoltFileSize(found)) {
+    return Fault(Failure::kTruncated, name_,
+                 std::to_string(size) + " bytes; a " + std::to_string(found.width) + " x " +
+                     std::to_string(found.height) + " image needs " + std::to_string(ZoltFileSize(found)));
   }
+  header = found;
   return {};
 }
 
-Outcome ReadZoltPixels(std::FILE* in, std::uint8_t* pixels, std::size_t count) { return ReadExactly(in, pixels, count); }
+Outcome ZoltReader::Rows(std::uint8_t* pixels, std::size_t count) { return ReadExactly(in_, pixels, count); }
 
-Outcome ReadZoltPalette(std::FILE* in, ZoltPalette& palette) {
+Outcome ZoltReader::Palette(ZoltPalette& palette) {
   std::uint8_t tail[kZoltTailSize];
-  if (Outcome fault = ReadExactly(in, tail, sizeof tail)) return fault;
+  if (Outcome fault = ReadExactly(in_, tail, sizeof tail)) return fault;
   DecodeZoltTail(tail, palette);
   return {};
 }

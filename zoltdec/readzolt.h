@@ -4,25 +4,33 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 #include "messages.h"
 #include "zoltfile.h"
 
-// A ZOLT file is read in order from an open stream, which may be a pipe:
-// the header, then the pixels in runs of rows, then the tag and palette. The
-// tag is not checked and bytes after the palette are ignored. Each function
-// returns why it failed, after printing a line that names the file where
-// that says more.
+// The first stage of zoltdec: a ZOLT file read in order from an open stream,
+// which may be a pipe: the header, then the pixels in runs of rows, then the
+// tag and palette. The tag is not checked and bytes after the palette are
+// ignored. Each call returns why it failed, with what was found where that
+// says more than the fixed line.
+class ZoltReader {
+ public:
+  // Reads in, the file called name in messages; in must outlive the reader.
+  ZoltReader(std::FILE* in, std::string name) : in_(in), name_(std::move(name)) {}
 
-// Reads the header of the file called name in messages; it must start with
-// the magic and show a width and height of at least 1 and, for a regular
-// file, the file must be long enough for all the header promises.
-Outcome ReadZoltHeader(std::FILE* in, const char* name, ZoltHeader& header);
+  // Reads the header; it must start with the magic and be valid (see
+  // ZoltHeaderValid) and, for a regular file, the file must be long enough
+  // for all the header promises.
+  Outcome Header(ZoltHeader& header);
+  // Reads the next count pixels into pixels.
+  Outcome Rows(std::uint8_t* pixels, std::size_t count);
+  // Reads the tag and the palette that follow the last pixel.
+  Outcome Palette(ZoltPalette& palette);
 
-// Reads the next count pixels.
-Outcome ReadZoltPixels(std::FILE* in, std::uint8_t* pixels, std::size_t count);
-
-// Reads the tag and the palette that follow the last pixel.
-Outcome ReadZoltPalette(std::FILE* in, ZoltPalette& palette);
+ private:
+  std::FILE* in_;
+  std::string name_;
+};
 
 #endif

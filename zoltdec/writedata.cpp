@@ -10,7 +10,7 @@ namespace {
 constexpr std::uint32_t kRowsPerStrip = 64;
 }  // namespace
 
-Outcome WriteData(TIFF* tif, const ZoltHeader& header, std::FILE* in) {
+Outcome WriteData(TIFF* tif, const ZoltHeader& header, ZoltReader& reader) {
   const auto width = static_cast<std::uint32_t>(header.width);
   const auto height = static_cast<std::uint32_t>(header.height);
   if (TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_PALETTE) != 1 ||
@@ -42,14 +42,14 @@ Outcome WriteData(TIFF* tif, const ZoltHeader& header, std::FILE* in) {
   std::uint8_t* strip = AlignedFor(buffer.get(), kZoltHeaderSize);
   for (std::uint32_t s = 0; s < strips; ++s) {
     const std::uint32_t rows = s + 1 < strips ? kRowsPerStrip : height - s * kRowsPerStrip;
-    if (Outcome fault = ReadZoltPixels(in, strip, std::size_t{width} * rows)) return fault;
+    if (Outcome fault = reader.Rows(strip, std::size_t{width} * rows)) return fault;
     // Uncompressed, the strip's bytes are the file's: written from here, not
     // copied into libtiff's own buffer first.
     if (TIFFWriteRawStrip(tif, s, strip, stripSize) != stripSize) return Failure::kWriteOutput;
   }
 
   ZoltPalette palette{};
-  if (Outcome fault = ReadZoltPalette(in, palette)) return fault;
+  if (Outcome fault = reader.Palette(palette)) return fault;
   // The red, green and blue maps, each in index order.
   std::uint16_t map[3][256];
   for (std::size_t i = 0; i < kZoltPaletteSize; ++i) map[i % 3][i / 3] = ZoltToTiffComponent(palette.rgb[i]);

@@ -1,19 +1,18 @@
 #ifndef ZOLT_ZOLTDEC_WRITEDATA_H
 #define ZOLT_ZOLTDEC_WRITEDATA_H
 
-#include <cstdio>
-
 #include <tiffio.h>
 
 #include "messages.h"
+#include "readzolt.h"
 #include "zoltfile.h"
 
 // Writes one uncompressed, paletted, 8-bit TIFF image of header.width x
 // header.height (both at least 1) pixels in strips of 64 rows, at 300 pixels
 // per inch, and its directory, to a TIFF open for writing with nothing written
-// yet. The pixels and then the palette are read from in, which stands just
-// after the header (see readzolt.h), 64 rows at a time, so that memory stays
-// one strip whatever the image size. The colour map is the palette shifted
+// yet. The reader, past the header, hands it the pixels, 64 rows at a time,
+// so that memory stays one strip whatever the image size, and then the
+// palette. The colour map is the palette shifted
 // left by 10 bits; it is set after the last strip, once the palette has
 // arrived.
 //
@@ -22,6 +21,6 @@
 // replace, as the format's first writer did.
 //
 // Returns why it failed, if it did; the handle is left open either way.
-Outcome WriteData(TIFF* tif, const ZoltHeader& header, std::FILE* in);
+Outcome WriteData(TIFF* tif, const ZoltHeader& header, ZoltReader& reader);
 
 #endif

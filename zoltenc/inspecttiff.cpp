@@ -6,7 +6,6 @@
 #include <string>
 #include <utility>
 
-#include "cli.h"
 #include "messages.h"
 #include "readdata.h"
 
@@ -144,7 +143,7 @@ bool SaneTile(const TiffImage& image) {
 
 }  // namespace
 
-Outcome InspectTiff(TIFF* tif, ZoltPalette& palette, TiffImage& image) {
+Outcome InspectTiff(TIFF* tif, ZoltPalette& palette, TiffImage& image, Notes& notes) {
   const std::string file = TIFFFileName(tif);
   const char* name = DisplayName(file.c_str(), false);
   // A multi-image file converts its second image; with one image there is no
@@ -158,15 +157,16 @@ Outcome InspectTiff(TIFF* tif, ZoltPalette& palette, TiffImage& image) {
 
   const Fields f = ReadFields(tif);
   if (several) {
-    Detail(name, std::to_string(TIFFNumberOfDirectories(tif)) + " images; converting image 2 (" + std::to_string(f.width) + " x " +
-                     std::to_string(f.height) + ")");
+    notes.push_back({name, std::to_string(TIFFNumberOfDirectories(tif)) + " images; converting image 2 (" +
+                               std::to_string(f.width) + " x " + std::to_string(f.height) + ")"});
   }
   if (const Outcome refusal = Check(tif, f)) {
     const std::string found = Found(refusal->failure, f, file);
-    Detail(name, !several       ? found
+    return Fault(refusal->failure, name,
+                 !several        ? found
                  : firstConverts ? "image 2: " + found + "; image 1 would convert, but the second image of a file is the one converted"
-                                 : "image 2: " + found);
-    return refusal;
+                                 : "image 2: " + found,
+                 refusal->width, refusal->height);
   }
 
   TiffImage found;
@@ -183,10 +183,10 @@ Outcome InspectTiff(TIFF* tif, ZoltPalette& palette, TiffImage& image) {
     TIFFGetField(tif, TIFFTAG_TILEWIDTH, &found.tileWidth);
     TIFFGetField(tif, TIFFTAG_TILELENGTH, &found.tileLength);
     if (!SaneTile(found)) {
-      Detail(name, "tiles of " + std::to_string(found.tileWidth) + " x " + std::to_string(found.tileLength) +
+      return Fault(Failure::kReadImage, name,
+                   "tiles of " + std::to_string(found.tileWidth) + " x " + std::to_string(found.tileLength) +
                        " pixels, far larger than the " + std::to_string(f.width) + " x " + std::to_string(f.height) +
                        " image needs");
-      return Failure::kReadImage;
     }
   } else {
     found.rowsPerStrip = f.height;

@@ -37,8 +37,9 @@ struct TiffImage {
 // (the second, such as alpha, is dropped), or one sample of 1, 2 or 4 bits
 // (each value becomes one byte unchanged), greyscale or paletted, 1 to 32767
 // pixels each way, with strips or tiles of a sane size. Fills all 256 palette
-// entries and image. On failure returns why, after a line that names the file
-// and what was found; image is then untouched.
-Outcome InspectTiff(TIFF* tif, ZoltPalette& palette, TiffImage& image);
+// entries and image. On failure returns why, with what was found; image is
+// then untouched. What the user should know of a file that converts (it holds
+// several images) goes into notes.
+Outcome InspectTiff(TIFF* tif, ZoltPalette& palette, TiffImage& image, Notes& notes);
 
 #endif

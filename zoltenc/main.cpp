@@ -6,6 +6,7 @@
 #include <string>
 
 #include "cli.h"
+#include "files.h"
 #include "input.h"
 #include "messages.h"
 #include "output.h"
@@ -40,25 +41,21 @@ std::string NotTiff(int fd, const char* path) {
   return IsFolder(path) ? "a folder" : "not a file that can be read at any offset";
 }
 
-Outcome Convert(const char* inPath, const char* outPath) {
+Outcome Convert(const char* inPath, const char* outPath, Notes& notes) {
   const char* inputName = DisplayName(inPath, false);
   UniqueFd input = OpenSeekableInput(inPath);
   if (!input) {
     const int error = errno;
     TIFFErrorExt(nullptr, "TIFFOpen", "%s: %s", inPath, std::strerror(error));
-    Detail(inputName, OpenFailure(error, inPath, false));
-    return Failure::kOpenTiff;
+    return Fault(Failure::kOpenTiff, inputName, OpenFailure(error, inPath, false));
   }
   FileId inputId;
   TiffMessages messages;  // libtiff's lines, whole even when several threads decode
   TiffPtr tif(IdentifyFile(input.Get(), inputId) ? OpenTiffOnFd(input.Get(), inPath, "rm", &messages) : nullptr);
-  if (!tif) {
-    Detail(inputName, NotTiff(input.Get(), inPath));
-    return Failure::kOpenTiff;
-  }
+  if (!tif) return Fault(Failure::kOpenTiff, inputName, NotTiff(input.Get(), inPath));
   ZoltPalette palette{};
   TiffImage image;
-  if (Outcome fault = InspectTiff(tif.get(), palette, image)) return fault;
+  if (Outcome fault = InspectTiff(tif.get(), palette, image, notes)) return fault;
   ZoltHeader header{};
   std::memcpy(header.magic, kZoltMagic, sizeof header.magic);
   header.width = static_cast<std::int16_t>(image.width);
@@ -82,10 +79,8 @@ Outcome Convert(const char* inPath, const char* outPath) {
   // which may be the input's own (some systems replace no open file).
   tif.reset();
   input.Close();
-  if (!out->WriteAt(kZoltHeaderSize + ZoltPixelCount(header), tail, sizeof tail) || !out->Commit()) {
-    return Failure::kWriteOutput;
-  }
-  return {};
+  if (!out->WriteAt(kZoltHeaderSize + ZoltPixelCount(header), tail, sizeof tail)) return Failure::kWriteOutput;
+  return out->Commit(notes);
 }
 
 }  // namespace

@@ -11,7 +11,6 @@
 #include <cstdint>
 #include <cstring>
 
-#include "cli.h"
 #include "messages.h"
 #include "process.h"
 #include "resources.h"
@@ -163,9 +162,14 @@ class Worker {
   // stop falls below u: an earlier unit has failed, so this one no longer
   // matters.
   Outcome Unit(std::uint32_t u, const std::atomic<std::uint32_t>& stop) {
+    // What libtiff said before this unit is not why it fails.
+    (void)TakeErrors();
     const bool ok = image_.tiled ? TileRow(u, stop) : Strips(u, stop);
     if (ok && band_.Flush()) return {};
-    return band_.SinkFailed() ? Failure::kWriteOutput : Failure::kReadImage;
+    if (band_.SinkFailed()) return Failure::kWriteOutput;
+    const std::string why = TakeErrors();
+    return Fault(Failure::kReadImage, DisplayName(TIFFFileName(tif_), false),
+                 why.empty() ? "a strip or tile is missing or cannot be decoded" : why);
   }
 
  private:
@@ -253,6 +257,16 @@ class Worker {
     return (image_.tiled ? TIFFReadEncodedTile : TIFFReadEncodedStrip)(tif_, n, buffer, size) == size;
   }
 
+  // libtiff's first error on this worker's handles since the last call.
+  std::string TakeErrors() {
+    std::string why = TakeTiffError(tif_);
+    if (mapped_) {
+      std::string mapped = TakeTiffError(mapped_.get());
+      if (why.empty()) why.swap(mapped);
+    }
+    return why;
+  }
+
   // A handle that maps the file, opened on first use; this worker's own
   // handle where none can be had.
   TIFF* Mapped() {
@@ -318,7 +332,6 @@ unsigned DecodeThreads() {
 }
 
 Outcome ReadData(TIFF* tif, const TiffImage& image, PixelSink& sink, int fd, unsigned threads) {
-  (void)TakeTiffError();  // what libtiff said before is not why a read fails
   const Plan plan = MakePlan(image);
   Worker first(tif, fd, image, plan, sink);
   if (!first.Allocated()) return Failure::kAllocate;
@@ -345,10 +358,5 @@ Outcome ReadData(TIFF* tif, const TiffImage& image, PixelSink& sink, int fd, uns
   }
   units.Work(first);
   for (std::thread& t : pool) t.join();
-  const Outcome& result = units.Result();
-  if (result && result->failure == Failure::kReadImage) {
-    const std::string why = TakeTiffError();
-    Detail(DisplayName(TIFFFileName(tif), false), why.empty() ? "a strip or tile is missing or cannot be decoded" : why);
-  }
-  return result;
+  return units.Result();
 }

@@ -44,8 +44,8 @@ unsigned DecodeThreads();
 // each with its own libtiff handle opened over fd (the descriptor tif reads);
 // with threads 1, fd -1 or an uncompressed image, on this thread with tif.
 // The result is the same either way: that of the first band, from the top,
-// that fails: kReadImage (after a line saying why) or kAllocate for the
-// image, kWriteOutput where the sink failed.
+// that fails: kReadImage (with libtiff's reason for that band) or kAllocate
+// for the image, kWriteOutput where the sink failed.
 Outcome ReadData(TIFF* tif, const TiffImage& image, PixelSink& sink, int fd = -1, unsigned threads = 1);
 
 #endif

@@ -16,6 +16,7 @@
 
 #include "files.h"
 #include "output.h"
+#include "platform.h"
 
 // A file's identity from its status, and the sync of a folder's entries
 // (common/posix/files.cpp).
@@ -128,7 +129,7 @@ UniqueFd OpenInPlace(const std::string& target) {
   return UniqueFd(open(target.c_str(), O_WRONLY | O_TRUNC | O_NOCTTY | O_CLOEXEC));
 }
 
-bool OutputFile::ReplaceTarget() {
+OutputFile::Replaced OutputFile::ReplaceTarget() {
   if (kind_ == Kind::kUnnamed) {
     // Named first, beside the target, so that the final close can still be
     // checked before anything is replaced.
@@ -136,21 +137,15 @@ bool OutputFile::ReplaceTarget() {
     tempName_ = TakeTempName(target_, [&proc](const std::string& candidate) {
       return linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0;
     });
-    if (tempName_.empty()) return false;
+    if (tempName_.empty()) return Replaced::kNo;
     kind_ = Kind::kNamed;
   }
   // The content was synced before this; the new name is synced after, with
   // nothing left to allocate once the target is replaced.
-  const std::string folder = DirOf(target_);
-  return fd_.Close() && rename(tempName_.c_str(), target_.c_str()) == 0 && SyncFolder(folder);
+  if (!fd_.Close() || rename(tempName_.c_str(), target_.c_str()) != 0) return Replaced::kNo;
+  return SyncFolder(DirOf(target_)) ? Replaced::kYes : Replaced::kUnsynced;
 }
 
 void OutputFile::Discard() {
   if (kind_ == Kind::kNamed) unlink(tempName_.c_str());
-  // An incomplete file written in place is removed, but only where the path
-  // itself names it: never a link's target.
-  struct stat st {};
-  if (kind_ == Kind::kInPlace && lstat(target_.c_str(), &st) == 0 && S_ISREG(st.st_mode) && IdOf(st) == id_) {
-    unlink(target_.c_str());
-  }
 }

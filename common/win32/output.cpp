@@ -12,6 +12,7 @@
 
 #include "files.h"
 #include "output.h"
+#include "platform.h"
 #include "rename.h"
 #include "system.h"
 
@@ -172,27 +173,19 @@ UniqueFd OpenInPlace(const std::string& target) {
   return fd;
 }
 
-bool OutputFile::ReplaceTarget() {
+OutputFile::Replaced OutputFile::ReplaceTarget() {
   // From here the temporary file outlives the process under its name, until
   // the rename: the destructor removes it if that fails.
   if (kind_ == Kind::kUnnamed) {
-    if (!SetDeleteDisposition(HandleOf(fd_.Get()), false)) return false;
+    if (!SetDeleteDisposition(HandleOf(fd_.Get()), false)) return Replaced::kNo;
     kind_ = Kind::kNamed;
   }
-  return RenameOver(fd_, Widen(tempName_), Widen(target_));
+  // Windows has no call that syncs a folder's entries: NTFS journals the
+  // rename itself.
+  return RenameOver(fd_, Widen(tempName_), Widen(target_)) ? Replaced::kYes : Replaced::kNo;
 }
 
 void OutputFile::Discard() {
   // An unnamed file went with its handle.
   if (kind_ == Kind::kNamed) DeleteFileW(Widen(tempName_).c_str());
-  if (kind_ != Kind::kInPlace) return;
-  // An incomplete file written in place is removed, but only where the path
-  // itself names it: never a link's target, nor a file put there since.
-  const std::wstring path = Widen(target_);
-  const DWORD attributes = GetFileAttributesW(path.c_str());
-  FileId now;
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 &&
-      IdentifyPath(target_, now) && now == id_) {
-    DeleteFileW(path.c_str());
-  }
 }
