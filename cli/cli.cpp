@@ -20,8 +20,10 @@ int RunConversion(const Program& run, int argc, char** argv) {
   Notes notes;
   try {
     PrepareProcess(argc, argv);
-    if (argc == 3) {
-      const Outcome fault = run.convert(argv[1], argv[2], notes);
+    const bool palette = run.takesPalette && argc == 5 && std::strcmp(argv[1], "--palette") == 0;
+    if (argc == 3 || palette) {
+      const Request request = palette ? Request{argv[3], argv[4], argv[2]} : Request{argv[1], argv[2]};
+      const Outcome fault = run.convert(request, notes);
       Print(RunMessages(run.name, notes, fault));
       return fault ? 1 : 0;
     }

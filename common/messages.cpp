@@ -28,6 +28,8 @@ const char* LineOf(Failure failure) {
     case Failure::kTerminal: return "Error: won't write binary data to a terminal";
     case Failure::kWriteOutput: return "Error: can't write output file";
     case Failure::kAllocate: return "Error: can't allocate temporary buffer";
+    case Failure::kPaletteIsInput: return "Error: palette file is the input file";
+    case Failure::kNotInPalette: return "Error: colours not in the palette";
   }
   return "";
 }

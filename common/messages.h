@@ -28,6 +28,8 @@ enum class Failure {
   kTerminal,       // the output is a terminal
   kWriteOutput,    // writing, syncing or renaming the output failed
   kAllocate,       // memory ran out
+  kPaletteIsInput,  // the file given for its palette is the input
+  kNotInPalette,   // colours that the palette given lacks
 };
 
 // A line of the program's own about one file: what was found or done.

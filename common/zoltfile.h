@@ -11,11 +11,14 @@
 //   12 + W * H  768        palette  256 entries in index order: red, green, blue
 //
 // A file holds exactly 780 + W * H bytes; a 1 x 1 image is 781 bytes. Each
-// palette component is a 6-bit intensity, 0 (none) to 63 (full). A TIFF
-// colour-map value is the component shifted left by 10 bits (full intensity is
-// 64512, short of 65535), and the component is the colour-map value shifted
-// right by 10 bits: the two are exact inverses on 0 to 63. A viewer that wants
-// 8 bits repeats the top bits, (c << 2) | (c >> 4), so that 63 is 255.
+// palette component is a 6-bit intensity, 0 (none) to 63 (full). As 8 bits,
+// a component is widened by repeating its top bits, x = (c << 2) | (c >> 4),
+// so that 63 is 255 and 0 is 0. A TIFF colour-map value is that x on the
+// 16-bit scale, x * 257 (full intensity is 65535), and the component is the
+// colour-map value shifted right by 10 bits: x * 257 >> 10 is c again for
+// every c from 0 to 63, and so is c << 10, the value older writers used.
+// Tools that keep 8 bits per component (x) write back x * 257, so an edit
+// that leaves a colour alone leaves its component alone.
 //
 // Writers always store the magic and the tag. Readers refuse a file that does
 // not start with the magic (taking any file as ZOLT data would turn a TIFF
@@ -74,13 +77,16 @@ inline std::uint64_t ZoltFileSize(const ZoltHeader& header) { return kZoltOverhe
 void EncodeZoltTail(const ZoltPalette& palette, std::uint8_t out[kZoltTailSize]);
 void DecodeZoltTail(const std::uint8_t in[kZoltTailSize], ZoltPalette& palette);
 
-// A component and a TIFF colour-map value, each way. Only the low 6 bits of
-// a component count, as in a 16-bit colour map.
-constexpr std::uint16_t ZoltToTiffComponent(std::uint8_t c) { return static_cast<std::uint16_t>((c & 63U) << 10U); }
-constexpr std::uint8_t ZoltFromTiffComponent(std::uint16_t value) { return static_cast<std::uint8_t>(value >> 10U); }
 // A component as 8 bits: 0 is 0, 63 is 255, each within 1 of c * 255 / 63.
+// Only the low 6 bits of a component count (a damaged or foreign file may
+// hold more), as they always have in a colour map.
 constexpr std::uint8_t ZoltTo8BitComponent(std::uint8_t c) {
   return static_cast<std::uint8_t>(((c & 63U) << 2U) | ((c & 63U) >> 4U));
 }
+// A component and a TIFF colour-map value, each way.
+constexpr std::uint16_t ZoltToTiffComponent(std::uint8_t c) {
+  return static_cast<std::uint16_t>(ZoltTo8BitComponent(c) * 257U);
+}
+constexpr std::uint8_t ZoltFromTiffComponent(std::uint16_t value) { return static_cast<std::uint8_t>(value >> 10U); }
 
 #endif

@@ -10,7 +10,7 @@
 
 #include "memtiff.h"
 #include "readdata.h"
-#include "readzolt.h"
+#include "zoltreader.h"
 #include "writedata.h"
 
 

@@ -3,7 +3,8 @@
 # to cmake, e.g. BUILD_DIR=build-asan scripts/test.sh -DZOLT_SANITIZE=ON
 set -eu
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
+# The editors that the editors test takes ZOLT files through.
+scripts/install-deps.sh gimp imagemagick graphicsmagick python3-pil libvips-tools netpbm
 scripts/build.sh "$@"
 # A sanitizer finding must not pass for an expected failure status.
 export ASAN_OPTIONS="${ASAN_OPTIONS:-exitcode=86}"

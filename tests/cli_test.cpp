@@ -45,7 +45,7 @@ std::vector<std::uint8_t> Zolt(int width, int height, const char* magic = "ZOLT"
 
 const char* const kRgbError =
     Err(Failure::kUnsupported, "zoltenc: $IN: 3 samples of 8 bits (RGB); reduce it to 256 colours first, e.g. convert $IN -colors 256 -type Palette "
-    "-depth 8 out.tif\n");
+    "-depth 8 out.tif, or convert it to a ZOLT file's palette with zoltenc --palette\n");
 
 
 enum class Output { kAbsent, kKept, kWritten };
@@ -60,6 +60,9 @@ struct CliCase {
   Output output;
   bool preexisting = false;  // an older file stands at the output path
   rlim_t fileLimit = 0;      // a write fails part way past this many bytes
+  // zoltenc --palette: "$IN", or "$PAL", the file makePalette writes.
+  const char* palette = nullptr;
+  std::function<void(const std::string& path)> makePalette;
 };
 
 void Tiff(const std::string& in, void (*edit)(TiffSpec&)) { WriteTestTiff(in, With(edit)); }
@@ -102,7 +105,8 @@ const CliCase kCases[] = {
        TIFFClose(tif);
      },
      "$OUT", 1, "zoltenc: $IN: 2 images; converting image 2 (23 x 17)\nzoltenc: $IN: image 2: 3 samples of 8 bits (RGB); "
-     "reduce it to 256 colours first, e.g. convert $IN -colors 256 -type Palette -depth 8 out.tif; image 1 would convert, "
+     "reduce it to 256 colours first, e.g. convert $IN -colors 256 -type Palette -depth 8 out.tif, or convert it to a ZOLT "
+     "file's palette with zoltenc --palette; image 1 would convert, "
      "but the second image of a file is the one converted\nError: source file should have 1 sample per pixel, and 8 bits "
      "per sample...\n", Output::kAbsent},
     {"EncCorruptHalfWay", kEnc, [](auto& in) {
@@ -127,6 +131,20 @@ const CliCase kCases[] = {
      Err(Failure::kWriteOutput), Output::kAbsent},
     {"EncFileTooLarge", kEnc, [](auto& in) { Tiff(in, [](TiffSpec&) {}); }, "$OUT", 1,
      Err(Failure::kWriteOutput), Output::kKept, true, 1000},
+    // --palette refuses an image with colours its palette lacks, a palette
+    // file that is no whole ZOLT file, and the input itself.
+    {"EncPaletteLacksColours", kEnc, [](auto& in) { Tiff(in, [](TiffSpec& s) { s.samples = 3; s.photometric = PHOTOMETRIC_RGB; }); },
+     "$OUT", 1, Err(Failure::kNotInPalette, "zoltenc: $IN: 391 pixels have colours that the palette of $PAL lacks; the first, "
+     "at x 0, y 0, is (0, 25, 50) in 6 bits, and the nearest entry is 8 (24, 25, 26)\n"), Output::kKept, true, 0, "$PAL",
+     [](auto& pal) { WriteFileBytes(pal, Zolt(2, 2)); }},
+    {"EncPaletteNotZolt", kEnc, [](auto& in) { Tiff(in, [](TiffSpec&) {}); }, "$OUT", 1,
+     Err(Failure::kNotZolt, "zoltenc: $PAL: the palette file: a TIFF file; zoltenc converts TIFF to ZOLT\n"), Output::kKept, true,
+     0, "$PAL", [](auto& pal) { Tiff(pal, [](TiffSpec&) {}); }},
+    {"EncPaletteTruncated", kEnc, [](auto& in) { Tiff(in, [](TiffSpec&) {}); }, "$OUT", 1,
+     Err(Failure::kTruncated, "zoltenc: $PAL: the palette file: 795 bytes; a 4 x 4 image needs 796\n"), Output::kKept, true, 0,
+     "$PAL", [](auto& pal) { auto z = Zolt(4, 4); z.pop_back(); WriteFileBytes(pal, z); }},
+    {"EncPaletteIsInput", kEnc, [](auto& in) { Tiff(in, [](TiffSpec&) {}); }, "$OUT", 1, Err(Failure::kPaletteIsInput),
+     Output::kKept, true, 0, "$IN"},
     {"EncDevNull", kEnc, [](auto& in) { Tiff(in, [](TiffSpec&) {}); }, "/dev/null", 0, "", Output::kAbsent},
     {"EncNul", kEnc, [](auto& in) { Tiff(in, [](TiffSpec&) {}); }, "NUL", 0, "", Output::kAbsent},
     {"DecConverts", kDec, [](auto& in) { WriteFileBytes(in, Zolt(20, 70)); }, "$OUT", 0, "", Output::kWritten},
@@ -177,18 +195,22 @@ TEST_P(Cli, StatusMessageAndOutput) {
   if (c.makeInput) c.makeInput(in);
   SaveSeed(c.program == kEnc ? "tiff" : "zolt", c.name, in);
   if (c.preexisting) WriteFileBytes(out, std::vector<std::uint8_t>(older.begin(), older.end()));
+  const std::string palette = c.palette == nullptr ? "" : Expand(c.palette, {{"$IN", in}, {"$PAL", dir + "/palette"}});
+  if (c.makePalette) c.makePalette(palette);
 
-  const RunResult r = RunProgram(c.program, {in, out}, c.fileLimit);
+  const RunResult r = RunProgram(c.program, palette.empty() ? std::vector<std::string>{in, out}
+                                                            : std::vector<std::string>{"--palette", palette, in, out},
+                                 c.fileLimit);
   EXPECT_EQ(r.status, c.status) << r.err;
   EXPECT_EQ(r.out, "");
-  const std::string want = Expand(c.err, {{"$IN", in}, {"$OUT", out}});
+  const std::string want = Expand(c.err, {{"$IN", in}, {"$OUT", out}, {"$PAL", palette}});
   EXPECT_EQ(r.err.substr(r.err.size() - std::min(r.err.size(), want.size())), want) << r.err;
   if (c.status == 0) {
     EXPECT_EQ(r.err, want);
   }
-  // Nothing but the input and the output is ever left in the folder.
+  // Nothing but the input, the output and the palette is ever left in the folder.
   for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-    EXPECT_TRUE(entry.path() == in || entry.path() == out) << entry.path();
+    EXPECT_TRUE(entry.path() == in || entry.path() == out || entry.path() == palette) << entry.path();
   }
   if (out.rfind("/dev/", 0) == 0 || out == "NUL") return;
 
@@ -312,7 +334,8 @@ TEST(CliFormat, LargestImages) {
     WriteZeroTiff(dir + "/in.tif", 32767, layout.samples, layout.rowsPerStrip, layout.tile);
     const RunResult enc = RunProgram(kEnc, {dir + "/in.tif", dir + "/out.zolt"});
     EXPECT_EQ(enc.status, 0) << layout.name << ": " << enc.err;
-    EXPECT_EQ(enc.err, "") << layout.name;
+    EXPECT_EQ(enc.err, layout.samples == 2 ? "zoltenc: " + dir + "/in.tif: the second sample of each pixel (alpha) is ignored\n" : "")
+        << layout.name;
     unlink((dir + "/in.tif").c_str());
     // Size, header, the last pixel and the tag after it.
     std::ifstream zolt(dir + "/out.zolt", std::ios::binary);

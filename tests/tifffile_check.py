@@ -24,7 +24,7 @@ def check(zoltdec, width, height, seed):
     pixels = rng.integers(0, 256, size=(height, width), dtype=np.uint8)
     palette = rng.integers(0, 64, size=(256, 3))
     palette[7] = (63, 0, 31)
-    palette[8] = (64, 65, 255)  # above 63: the low 16 bits of the shift
+    palette[8] = (64, 65, 255)  # above 63: only the low 6 bits count
     with tempfile.TemporaryDirectory() as tmp:
         src, dst = os.path.join(tmp, "in.zolt"), os.path.join(tmp, "out.tif")
         with open(src, "wb") as f:
@@ -43,7 +43,8 @@ def check(zoltdec, width, height, seed):
             assert tags["ResolutionUnit"].value == 2
             colormap = np.array(tags["ColorMap"].value)
             assert colormap.shape == (3, 256)
-            assert (colormap == (palette.T * 1024) % 65536).all(), "colour map is not palette x 2^10"
+            c = palette.T & 63
+            assert (colormap == ((c << 2) | (c >> 4)) * 257).all(), "colour map is not the palette widened to 8 bits x 257"
             assert (page.asarray() == pixels).all(), "pixels differ"
             counts = tags["StripByteCounts"].value
             assert len(counts) == (height + 63) // 64

@@ -35,6 +35,18 @@ TEST(Header, LittleEndianSigned16) {
   }
 }
 
+// A component in a colour map is its 8-bit widening on the 16-bit grid, which
+// tools that keep 8 bits write back unchanged; either that or the older c << 10
+// reads back as c.
+TEST(Components, EightBitGridAndBack) {
+  const std::pair<std::uint8_t, std::uint16_t> rows[] = {{0, 0}, {1, 4 * 257}, {32, 130 * 257}, {63, 65535}, {64, 0}};
+  for (const auto& [c, value] : rows) EXPECT_EQ(ZoltToTiffComponent(c), value) << int{c};
+  for (std::uint8_t c = 0; c < 64; ++c) {
+    EXPECT_EQ(ZoltFromTiffComponent(ZoltToTiffComponent(c)), c);
+    EXPECT_EQ(ZoltFromTiffComponent(static_cast<std::uint16_t>(c << 10U)), c);
+  }
+}
+
 // Each strip as it must stand in the file: 64 rows of the image, the last
 // strip padded to the full strip size with what the strip before it left in a
 // strip-sized buffer.

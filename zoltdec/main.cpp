@@ -7,7 +7,7 @@
 #include "input.h"
 #include "messages.h"
 #include "output.h"
-#include "readzolt.h"
+#include "zoltreader.h"
 #include "resources.h"
 #include "tiffhandle.h"
 #include "writedata.h"
@@ -15,7 +15,9 @@
 
 namespace {
 
-Outcome Convert(const char* inPath, const char* outPath, Notes& notes) {
+Outcome Convert(const Request& request, Notes& notes) {
+  const char* inPath = request.in;
+  const char* outPath = request.out;
   const char* inputName = DisplayName(inPath, false);
   errno = 0;
   FilePtr in = OpenStreamInput(inPath);

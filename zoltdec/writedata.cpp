@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "messages.h"
-#include "readzolt.h"
+#include "zoltreader.h"
 #include "resources.h"
 
 namespace {

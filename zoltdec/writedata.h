@@ -4,7 +4,7 @@
 #include <tiffio.h>
 
 #include "messages.h"
-#include "readzolt.h"
+#include "zoltreader.h"
 #include "zoltfile.h"
 
 // Writes one uncompressed, paletted, 8-bit TIFF image of header.width x
@@ -12,8 +12,8 @@
 // per inch, and its directory, to a TIFF open for writing with nothing written
 // yet. The reader, past the header, hands it the pixels, 64 rows at a time,
 // so that memory stays one strip whatever the image size, and then the
-// palette. The colour map is the palette shifted
-// left by 10 bits; it is set after the last strip, once the palette has
+// palette. The colour map is the palette on the 16-bit scale
+// (ZoltToTiffComponent); it is set after the last strip, once the palette has
 // arrived.
 //
 // Every strip is written at the full strip size: a short last strip is

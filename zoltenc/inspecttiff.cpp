@@ -6,6 +6,7 @@
 #include <string>
 #include <utility>
 
+#include "matchpalette.h"
 #include "messages.h"
 #include "readdata.h"
 
@@ -52,13 +53,20 @@ const char* Kind(std::uint16_t photometric) {
   return "unknown kind";
 }
 
+// Whether the image is one of colours, which only a palette to match takes:
+// RGB or RGBA, 8 or 16 bits per sample.
+bool Colours(const Fields& f) {
+  return f.photometric == PHOTOMETRIC_RGB && (f.samples == 3 || f.samples == 4) && (f.bits == 8 || f.bits == 16);
+}
+
 // The checks, in the order that decides which message a bad image gets.
-Outcome Check(TIFF* tif, const Fields& f) {
+Outcome Check(TIFF* tif, const Fields& f, bool colours = false) {
   // One sample of 1, 2 or 4 bits is taken too, when greyscale or paletted.
   const bool packed = (f.bits == 1 || f.bits == 2 || f.bits == 4) && f.samples == 1 &&
                       (Greyscale(f.photometric) || f.photometric == PHOTOMETRIC_PALETTE);
-  if (!packed && ((f.samples != 1 && f.samples != 2) || f.bits != 8)) return Failure::kUnsupported;
-  if (!Greyscale(f.photometric) && f.photometric != PHOTOMETRIC_PALETTE) return Failure::kNotGreyOrPaletted;
+  const bool taken = colours && Colours(f);
+  if (!packed && !taken && ((f.samples != 1 && f.samples != 2) || f.bits != 8)) return Failure::kUnsupported;
+  if (!taken && !Greyscale(f.photometric) && f.photometric != PHOTOMETRIC_PALETTE) return Failure::kNotGreyOrPaletted;
   std::uint16_t* red = nullptr;
   std::uint16_t* green = nullptr;
   std::uint16_t* blue = nullptr;
@@ -93,7 +101,8 @@ std::string Found(Failure refusal, const Fields& f, const std::string& file) {
       if (f.samples <= 2) return found + "reduce it to 8 bits first, e.g. convert " + Quoted(file) + " -depth 8 out.tif";
       return found + "reduce it to 256 colours first, e.g. convert " + Quoted(file) +
              (f.photometric == PHOTOMETRIC_SEPARATED ? " -colorspace sRGB" : "") +
-             " -colors 256 -type Palette -depth 8 out.tif";
+             " -colors 256 -type Palette -depth 8 out.tif" +
+             (f.photometric == PHOTOMETRIC_RGB ? ", or convert it to a ZOLT file's palette with zoltenc --palette" : "");
     }
     case Failure::kNotGreyOrPaletted:
       return "photometric interpretation " +
@@ -136,14 +145,34 @@ void BuildPalette(TIFF* tif, std::uint16_t photometric, std::uint16_t bits, Zolt
 bool SaneTile(const TiffImage& image) {
   const std::uint64_t tw = image.tileWidth;
   const std::uint64_t tl = image.tileLength;
+  const std::uint64_t perPixel = image.step * std::max<std::uint64_t>(1, image.bits / 8);
   const std::uint64_t rowOfTiles = std::uint64_t{image.width} * std::min<std::uint64_t>(tl, image.height);
-  const std::uint64_t limit = std::max(2 * kBandBytes, rowOfTiles * image.step);
-  return tw > 0 && tl > 0 && tw <= limit && tl <= limit / tw / image.step;
+  const std::uint64_t limit = std::max(2 * kBandBytes, rowOfTiles * perPixel);
+  return tw > 0 && tl > 0 && tw <= limit && tl <= limit / tw / perPixel;
+}
+
+// What the user should know of an image that converts: a sample dropped, a
+// colour map shorter than the palette.
+void AddNotes(TIFF* tif, const Fields& f, const char* name, bool matched, Notes& notes) {
+  const bool colours = f.photometric == PHOTOMETRIC_RGB;
+  if (f.samples == 2 || (colours && f.samples == 4)) {
+    std::uint16_t count = 0;
+    std::uint16_t* kinds = nullptr;
+    const bool alpha = TIFFGetField(tif, TIFFTAG_EXTRASAMPLES, &count, &kinds) == 1 && count >= 1 &&
+                       kinds != nullptr && kinds[0] != EXTRASAMPLE_UNSPECIFIED;
+    notes.push_back({name, std::string(colours ? "the fourth" : "the second") + " sample of each pixel" +
+                               (alpha ? " (alpha)" : "") + " is ignored"});
+  }
+  if (!matched && f.photometric == PHOTOMETRIC_PALETTE && f.bits < 8) {
+    const unsigned entries = 1U << f.bits;
+    notes.push_back({name, "a colour map of " + std::to_string(entries) + " entries; palette entries " +
+                               std::to_string(entries) + " to 255 are black"});
+  }
 }
 
 }  // namespace
 
-Outcome InspectTiff(TIFF* tif, ZoltPalette& palette, TiffImage& image, Notes& notes) {
+Outcome InspectTiff(TIFF* tif, ZoltPalette& palette, TiffImage& image, Notes& notes, PaletteMatch* match) {
   const std::string file = TIFFFileName(tif);
   const char* name = DisplayName(file.c_str(), false);
   // A multi-image file converts its second image; with one image there is no
@@ -151,7 +180,7 @@ Outcome InspectTiff(TIFF* tif, ZoltPalette& palette, TiffImage& image, Notes& no
   // its offset as 0). Whether the first would convert is said when the
   // second is refused.
   const std::uint64_t first = TIFFCurrentDirOffset(tif);
-  const bool firstConverts = !Check(tif, ReadFields(tif));
+  const bool firstConverts = !Check(tif, ReadFields(tif), match != nullptr);
   const bool several = TIFFReadDirectory(tif) == 1;
   const std::uint64_t directory = several ? TIFFCurrentDirOffset(tif) : first;
 
@@ -160,7 +189,7 @@ Outcome InspectTiff(TIFF* tif, ZoltPalette& palette, TiffImage& image, Notes& no
     notes.push_back({name, std::to_string(TIFFNumberOfDirectories(tif)) + " images; converting image 2 (" +
                                std::to_string(f.width) + " x " + std::to_string(f.height) + ")"});
   }
-  if (const Outcome refusal = Check(tif, f)) {
+  if (const Outcome refusal = Check(tif, f, match != nullptr)) {
     const std::string found = Found(refusal->failure, f, file);
     return Fault(refusal->failure, name,
                  !several        ? found
@@ -173,11 +202,22 @@ Outcome InspectTiff(TIFF* tif, ZoltPalette& palette, TiffImage& image, Notes& no
   found.width = f.width;
   found.height = f.height;
   found.bits = f.bits;
-  BuildPalette(tif, f.photometric, f.bits, palette);
+  found.colour = Colours(f);
   std::uint16_t planar = PLANARCONFIG_CONTIG;
   TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
-
-  found.step = (f.samples == 2 && planar == PLANARCONFIG_CONTIG) ? 2 : 1;
+  const bool contiguous = planar == PLANARCONFIG_CONTIG;
+  found.step = contiguous ? f.samples : 1;
+  found.planes = found.colour && !contiguous ? 3 : 1;
+  if (match == nullptr) {
+    BuildPalette(tif, f.photometric, f.bits, palette);
+  } else {
+    if (!found.colour) {
+      ZoltPalette own{};
+      BuildPalette(tif, f.photometric, f.bits, own);
+      match->MatchIndicesOf(own, f.photometric == PHOTOMETRIC_PALETTE);
+    }
+    palette = match->Palette();
+  }
   found.tiled = TIFFIsTiled(tif) != 0;
   if (found.tiled) {
     TIFFGetField(tif, TIFFTAG_TILEWIDTH, &found.tileWidth);
@@ -199,6 +239,7 @@ Outcome InspectTiff(TIFF* tif, ZoltPalette& palette, TiffImage& image, Notes& no
   found.compressed = compression != COMPRESSION_NONE;
   found.directory = directory;
 
+  AddNotes(tif, f, name, match != nullptr, notes);
   image = found;
   return {};
 }

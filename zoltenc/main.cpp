@@ -1,4 +1,5 @@
-// zoltenc: converts an 8-bit greyscale or paletted TIFF image to a ZOLT file.
+// zoltenc: converts a greyscale or paletted TIFF image to a ZOLT file, or any
+// image onto the palette of a ZOLT file (--palette).
 
 #include <cerrno>
 #include <cstdint>
@@ -9,6 +10,7 @@
 #include "files.h"
 #include "input.h"
 #include "messages.h"
+#include "matchpalette.h"
 #include "output.h"
 #include "readdata.h"
 #include "resources.h"
@@ -41,7 +43,9 @@ std::string NotTiff(int fd, const char* path) {
   return IsFolder(path) ? "a folder" : "not a file that can be read at any offset";
 }
 
-Outcome Convert(const char* inPath, const char* outPath, Notes& notes) {
+Outcome Convert(const Request& request, Notes& notes) {
+  const char* inPath = request.in;
+  const char* outPath = request.out;
   const char* inputName = DisplayName(inPath, false);
   UniqueFd input = OpenSeekableInput(inPath);
   if (!input) {
@@ -50,12 +54,21 @@ Outcome Convert(const char* inPath, const char* outPath, Notes& notes) {
     return Fault(Failure::kOpenTiff, inputName, OpenFailure(error, inPath, false));
   }
   FileId inputId;
+  const bool identified = IdentifyFile(input.Get(), inputId);
+  // With --palette, the palette comes first: the file it names may be the
+  // output, which nothing has touched yet.
+  std::unique_ptr<PaletteMatch> match;
+  if (request.palette != nullptr) {
+    ZoltPalette given{};
+    if (Outcome fault = ReadPaletteFile(request.palette, inPath, inputId, given)) return fault;
+    match = std::make_unique<PaletteMatch>(given);
+  }
   TiffMessages messages;  // libtiff's lines, whole even when several threads decode
-  TiffPtr tif(IdentifyFile(input.Get(), inputId) ? OpenTiffOnFd(input.Get(), inPath, "rm", &messages) : nullptr);
+  TiffPtr tif(identified ? OpenTiffOnFd(input.Get(), inPath, "rm", &messages) : nullptr);
   if (!tif) return Fault(Failure::kOpenTiff, inputName, NotTiff(input.Get(), inPath));
   ZoltPalette palette{};
   TiffImage image;
-  if (Outcome fault = InspectTiff(tif.get(), palette, image, notes)) return fault;
+  if (Outcome fault = InspectTiff(tif.get(), palette, image, notes, match.get())) return fault;
   ZoltHeader header{};
   std::memcpy(header.magic, kZoltMagic, sizeof header.magic);
   header.width = static_cast<std::int16_t>(image.width);
@@ -72,8 +85,20 @@ Outcome Convert(const char* inPath, const char* outPath, Notes& notes) {
   if (!out->WriteAt(0, head, sizeof head)) return Failure::kWriteOutput;
   // Several threads decode only where pieces can be placed in any order.
   OutputSink sink(*out);
-  if (Outcome fault = ReadData(tif.get(), image, sink, input.Get(), out->Positioned() ? DecodeThreads() : 1)) {
+  if (Outcome fault =
+          ReadData(tif.get(), image, sink, input.Get(), out->Positioned() ? DecodeThreads() : 1, match.get())) {
     return fault;
+  }
+  if (match) {
+    const PaletteMatch::Found found = match->Result();
+    if (found.missing > 0) {
+      return Fault(Failure::kNotInPalette, inputName,
+                   MissingColours(found, *match, image.width, DisplayName(request.palette, false)));
+    }
+    if (found.several > 0) {
+      notes.push_back({inputName, std::to_string(found.several) + (found.several == 1 ? " pixel has" : " pixels have") +
+                                      " a colour that several entries of the palette have"});
+    }
   }
   // All is read: the input is closed before the output takes its place,
   // which may be the input's own (some systems replace no open file).
@@ -92,7 +117,12 @@ int main(int argc, char** argv) {
                         "  in.tiff   the TIFF file to read; - reads standard input\n"
                         "  out.zolt  the ZOLT file to write, replaced only when all went well;\n"
                         "            - writes standard output\n"
+                        "  --palette game.zolt in.tiff out.zolt\n"
+                        "            gives out.zolt the palette of game.zolt, all 256 entries in\n"
+                        "            their order, and each pixel the entry of its colour: for an\n"
+                        "            image edited in RGB or renumbered; RGB and RGBA of 8 or 16 bits\n"
+                        "            are taken too. game.zolt may be out.zolt, not in.tiff\n"
                         "ZOLT_THREADS=N sets how many threads decode a compressed image.\n",
-                        Convert},
+                        Convert, true},
                        argc, argv);
 }

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "matchpalette.h"
 #include "messages.h"
 #include "process.h"
 #include "resources.h"
@@ -50,8 +51,9 @@ bool Stored(TIFF* tif, std::uint32_t n) {
 // Consecutive rows of the image waiting to be handed to the sink in one run.
 class Band {
  public:
-  Band(PixelSink& sink, std::uint32_t width, std::uint32_t capacityRows)
-      : sink_(sink), width_(width), capacity_(capacityRows),
+  // match, where given, maps the band's indices before they are handed on.
+  Band(PixelSink& sink, std::uint32_t width, std::uint32_t capacityRows, PaletteMatch* match)
+      : sink_(sink), width_(width), capacity_(capacityRows), match_(match),
         buffer_(AllocTiffBuffer(std::size_t{width} * capacityRows + kCopyAlignment)) {}
 
   bool Allocated() const { return buffer_ != nullptr; }
@@ -75,7 +77,10 @@ class Band {
   }
 
   bool Flush() {
-    if (rows_ > 0 && !sink_.Put(std::uint64_t{first_} * width_, start_, std::size_t{width_} * rows_)) {
+    if (rows_ == 0) return true;
+    const std::uint64_t first = std::uint64_t{first_} * width_;
+    if (match_ != nullptr) match_->MapIndices(first, start_, std::size_t{width_} * rows_);
+    if (!sink_.Put(first, start_, std::size_t{width_} * rows_)) {
       sinkFailed_ = true;
       return false;
     }
@@ -87,6 +92,7 @@ class Band {
   PixelSink& sink_;
   std::uint32_t width_;
   std::uint32_t capacity_;
+  PaletteMatch* match_;
   TiffBuffer buffer_;
   std::uint8_t* start_ = nullptr;  // where the band's first row is
   std::uint32_t first_ = 0;
@@ -144,17 +150,22 @@ TiffPtr OpenAnotherHandle(TIFF* tif, const TiffImage& image, int fd, const char*
 // Decodes units with one libtiff handle into its own band and scratch space.
 class Worker {
  public:
-  Worker(TIFF* tif, int fd, const TiffImage& image, const Plan& plan, PixelSink& sink)
-      : tif_(tif), fd_(fd), image_(image), plan_(plan), band_(sink, image.width, plan.bandRows),
-        // Tiles decode into one tile; two interleaved samples, and samples of
-        // fewer than 8 bits, into one row.
+  Worker(TIFF* tif, int fd, const TiffImage& image, const Plan& plan, PixelSink& sink, PaletteMatch* match)
+      : tif_(tif), fd_(fd), image_(image), plan_(plan), match_(match),
+        band_(sink, image.width, plan.bandRows, image.colour ? nullptr : match),
+        // Tiles decode into one tile, of each plane read; two interleaved
+        // samples, samples of fewer than 8 bits, and colours, into one row.
         scratchSize_(image.tiled ? TIFFTileSize(tif) : !image.Direct() ? TIFFScanlineSize(tif) : 0) {
-    if (scratchSize_ > 0) scratch_ = AllocTiffBuffer(static_cast<std::size_t>(scratchSize_));
+    for (std::uint16_t p = 0; p < image.planes && scratchSize_ > 0; ++p) {
+      scratch_[p] = AllocTiffBuffer(static_cast<std::size_t>(scratchSize_));
+    }
   }
 
   bool Allocated() const {
     const bool needsScratch = image_.tiled || !image_.Direct();
-    return band_.Allocated() && (!needsScratch || scratch_ != nullptr);
+    bool allocated = band_.Allocated();
+    for (std::uint16_t p = 0; p < image_.planes; ++p) allocated = allocated && (!needsScratch || scratch_[p] != nullptr);
+    return allocated;
   }
 
   // Decodes unit u and hands it on: kReadImage where the data fails,
@@ -173,7 +184,7 @@ class Worker {
   }
 
  private:
-  // Strips of the first plane: each whole into the band where it fits,
+  // Strips of the planes read: each whole into the band where it fits,
   // otherwise a row at a time.
   bool Strips(std::uint32_t u, const std::atomic<std::uint32_t>& stop) {
     const std::uint32_t top = u * plan_.unitRows;
@@ -181,9 +192,11 @@ class Worker {
     for (std::uint32_t row = top; row < end; row += image_.rowsPerStrip) {
       const std::uint32_t rows = std::min(image_.rowsPerStrip, image_.height - row);
       const std::uint32_t strip = TIFFComputeStrip(tif_, row, 0);
-      if (!Stored(tif_, strip)) return false;
+      for (std::uint16_t p = 0; p < image_.planes; ++p) {
+        if (!Stored(tif_, TIFFComputeStrip(tif_, row, p))) return false;
+      }
       const bool whole = image_.Direct() && rows <= band_.Capacity() && TIFFGetStrileByteCount(tif_, strip) <= kRawLimit;
-      if (!(whole ? WholeStrip(strip, row, rows) : StripByRows(strip, row, rows, u, stop))) return false;
+      if (!(whole ? WholeStrip(strip, row, rows) : StripByRows(row, rows, u, stop))) return false;
     }
     return true;
   }
@@ -196,30 +209,36 @@ class Worker {
     return Decode(strip, dst, size);
   }
 
-  // A larger strip, or one of two interleaved samples or of fewer than 8
-  // bits, a row at a time, each band handed on as it fills.
-  bool StripByRows(std::uint32_t strip, std::uint32_t row, std::uint32_t rows, std::uint32_t u,
-                   const std::atomic<std::uint32_t>& stop) {
+  // A larger strip, or one of two interleaved samples, of fewer than 8 bits
+  // or of colours, a row at a time, each band handed on as it fills.
+  bool StripByRows(std::uint32_t row, std::uint32_t rows, std::uint32_t u, const std::atomic<std::uint32_t>& stop) {
     // libtiff holds a whole compressed strip to decode it a row at a time:
     // taken from a mapping of the file, whose pages are let go band by band.
-    TIFF* handle = image_.compressed ? Mapped() : tif_;
+    // Each plane of colours is read through a handle of its own, so that
+    // each decodes its strips in order.
+    TIFF* handles[3] = {};
+    for (std::uint16_t p = 0; p < image_.planes; ++p) handles[p] = image_.compressed ? Mapped(p) : tif_;
     const bool direct = image_.Direct();
     if (!direct && static_cast<std::uint64_t>(scratchSize_) < image_.RowBytes(image_.width)) return false;
     for (std::uint32_t r = row; r < row + rows; ++r) {
       std::uint8_t* dst = band_.Rows(r, 1);
-      if (dst == nullptr || stop.load(std::memory_order_relaxed) < u ||
-          TIFFReadScanline(handle, direct ? dst : scratch_.get(), r, 0) != 1) {
-        return false;
+      if (dst == nullptr || stop.load(std::memory_order_relaxed) < u) return false;
+      for (std::uint16_t p = 0; p < image_.planes; ++p) {
+        if (TIFFReadScanline(handles[p], direct ? dst : scratch_[p].get(), r, p) != 1) return false;
       }
-      if (!direct) CopySamples(dst, scratch_.get(), image_.width, image_.step, image_.bits);
-      if (handle != tif_ && (r - row) % plan_.bandRows == plan_.bandRows - 1) {
-        ReleaseMappedPages(handle, TIFFGetStrileOffset(handle, strip), TIFFGetStrileByteCount(handle, strip));
+      if (!direct) Convert(dst, 0, std::uint64_t{r} * image_.width, image_.width);
+      if ((r - row) % plan_.bandRows == plan_.bandRows - 1) {
+        for (std::uint16_t p = 0; p < image_.planes; ++p) {
+          if (handles[p] == tif_) continue;
+          const std::uint32_t strip = TIFFComputeStrip(handles[p], r, p);
+          ReleaseMappedPages(handles[p], TIFFGetStrileOffset(handles[p], strip), TIFFGetStrileByteCount(handles[p], strip));
+        }
       }
     }
     return true;
   }
 
-  // One row of tiles of the first plane; edge tiles that stick out of the
+  // One row of tiles of the planes read; edge tiles that stick out of the
   // image are clipped.
   bool TileRow(std::uint32_t u, const std::atomic<std::uint32_t>& stop) {
     // Bytes from one row of a tile to the next.
@@ -231,19 +250,32 @@ class Worker {
     std::uint8_t* dst = band_.Rows(y, rows);
     if (dst == nullptr) return false;
     for (std::uint32_t x = 0; x < image_.width; x += std::min(image_.tileWidth, image_.width - x)) {
-      const std::uint32_t tile = TIFFComputeTile(tif_, x, y, 0, 0);
-      if (stop.load(std::memory_order_relaxed) < u || !Stored(tif_, tile) ||
-          TIFFGetStrileByteCount(tif_, tile) > tileRaw) {
-        return false;
+      if (stop.load(std::memory_order_relaxed) < u) return false;
+      for (std::uint16_t p = 0; p < image_.planes; ++p) {
+        const std::uint32_t tile = TIFFComputeTile(tif_, x, y, 0, p);
+        if (!Stored(tif_, tile) || TIFFGetStrileByteCount(tif_, tile) > tileRaw ||
+            !Decode(tile, scratch_[p].get(), scratchSize_)) {
+          return false;
+        }
       }
-      if (!Decode(tile, scratch_.get(), scratchSize_)) return false;
       const std::uint32_t cols = std::min(image_.tileWidth, image_.width - x);
       for (std::uint32_t r = 0; r < rows; ++r) {
-        CopySamples(dst + std::size_t{r} * image_.width + x, scratch_.get() + r * stride, cols, image_.step,
-                    image_.bits);
+        Convert(dst + std::size_t{r} * image_.width + x, r * stride, std::uint64_t{y + r} * image_.width + x, cols);
       }
     }
     return true;
+  }
+
+  // Turns count decoded pixels, at offset in each plane's scratch space,
+  // into one byte each at dst: pixel first on of the image.
+  void Convert(std::uint8_t* dst, std::size_t offset, std::uint64_t first, std::size_t count) {
+    if (!image_.colour) {
+      CopySamples(dst, scratch_[0].get() + offset, count, image_.step, image_.bits);
+      return;
+    }
+    const std::uint8_t* planes[3] = {};
+    for (std::uint16_t p = 0; p < image_.planes; ++p) planes[p] = scratch_[p].get() + offset;
+    match_->MapColours(first, planes, image_.planes, image_.step, image_.bits, count, dst);
   }
 
   // Decodes strip or tile n, whole, into size bytes at buffer.
@@ -260,31 +292,35 @@ class Worker {
   // libtiff's first error on this worker's handles since the last call.
   std::string TakeErrors() {
     std::string why = TakeTiffError(tif_);
-    if (mapped_) {
-      std::string mapped = TakeTiffError(mapped_.get());
-      if (why.empty()) why.swap(mapped);
+    for (const TiffPtr& handle : mapped_) {
+      if (!handle) continue;
+      std::string more = TakeTiffError(handle.get());
+      if (why.empty()) why.swap(more);
     }
     return why;
   }
 
-  // A handle that maps the file, opened on first use; this worker's own
-  // handle where none can be had.
-  TIFF* Mapped() {
-    if (!mapped_ && fd_ >= 0 && !mappedTried_) mapped_ = OpenAnotherHandle(tif_, image_, fd_, "r", mappedMessages_);
-    mappedTried_ = true;
-    return mapped_ ? mapped_.get() : tif_;
+  // A handle for plane p that maps the file, opened on first use; this
+  // worker's own handle where none can be had.
+  TIFF* Mapped(std::uint16_t p) {
+    if (!mapped_[p] && fd_ >= 0 && !mappedTried_[p]) {
+      mapped_[p] = OpenAnotherHandle(tif_, image_, fd_, "r", mappedMessages_[p]);
+    }
+    mappedTried_[p] = true;
+    return mapped_[p] ? mapped_[p].get() : tif_;
   }
 
   TIFF* tif_;
   int fd_;
-  TiffMessages mappedMessages_;
-  TiffPtr mapped_;
-  bool mappedTried_ = false;
+  TiffMessages mappedMessages_[3];
+  TiffPtr mapped_[3];
+  bool mappedTried_[3] = {};
   const TiffImage& image_;
   const Plan& plan_;
+  PaletteMatch* match_;
   Band band_;
   tmsize_t scratchSize_;
-  TiffBuffer scratch_;
+  TiffBuffer scratch_[3];
 };
 
 // Hands out units in order from the top and keeps the failure of the
@@ -331,9 +367,9 @@ unsigned DecodeThreads() {
   return std::clamp(ProcessorCount(), 1U, kMaxThreads);
 }
 
-Outcome ReadData(TIFF* tif, const TiffImage& image, PixelSink& sink, int fd, unsigned threads) {
+Outcome ReadData(TIFF* tif, const TiffImage& image, PixelSink& sink, int fd, unsigned threads, PaletteMatch* match) {
   const Plan plan = MakePlan(image);
-  Worker first(tif, fd, image, plan, sink);
+  Worker first(tif, fd, image, plan, sink, match);
   if (!first.Allocated()) return Failure::kAllocate;
   // Uncompressed data only needs copying, which one thread does as fast as
   // the memory allows.
@@ -350,7 +386,7 @@ Outcome ReadData(TIFF* tif, const TiffImage& image, PixelSink& sink, int fd, uns
         TiffMessages messages;
         const TiffPtr handle = OpenAnotherHandle(tif, image, fd, "rmh", messages);
         if (!handle) return;
-        Worker worker(handle.get(), fd, image, plan, sink);
+        Worker worker(handle.get(), fd, image, plan, sink, match);
         if (worker.Allocated()) units.Work(worker);
       });
     }

@@ -46,6 +46,10 @@ unsigned DecodeThreads();
 // The result is the same either way: that of the first band, from the top,
 // that fails: kReadImage (with libtiff's reason for that band) or kAllocate
 // for the image, kWriteOutput where the sink failed.
-Outcome ReadData(TIFF* tif, const TiffImage& image, PixelSink& sink, int fd = -1, unsigned threads = 1);
+//
+// With match (InspectTiff's), each pixel's index is the one match finds for
+// its colour; what it found is then match's to tell.
+Outcome ReadData(TIFF* tif, const TiffImage& image, PixelSink& sink, int fd = -1, unsigned threads = 1,
+                 PaletteMatch* match = nullptr);
 
 #endif

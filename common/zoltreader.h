@@ -1,5 +1,5 @@
-#ifndef ZOLT_ZOLTDEC_READZOLT_H
-#define ZOLT_ZOLTDEC_READZOLT_H
+#ifndef ZOLT_COMMON_ZOLTREADER_H
+#define ZOLT_COMMON_ZOLTREADER_H
 
 #include <cstddef>
 #include <cstdint>
@@ -9,8 +9,8 @@
 #include "messages.h"
 #include "zoltfile.h"
 
-// The first stage of zoltdec: a ZOLT file read in order from an open stream,
-// which may be a pipe: the header, then the pixels in runs of rows, then the
+// A ZOLT file read in order from an open stream, which may be a pipe (zoltdec's
+// input, zoltenc's --palette): the header, then the pixels in runs of rows, then the
 // tag and palette. The tag is not checked and bytes after the palette are
 // ignored. Each call returns why it failed, with what was found where that
 // says more than the fixed line.
@@ -25,6 +25,8 @@ class ZoltReader {
   Outcome Header(ZoltHeader& header);
   // Reads the next count pixels into pixels.
   Outcome Rows(std::uint8_t* pixels, std::size_t count);
+  // Passes over the next count pixels.
+  Outcome SkipRows(std::uint64_t count);
   // Reads the tag and the palette that follow the last pixel.
   Outcome Palette(ZoltPalette& palette);
 

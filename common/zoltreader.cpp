@@ -1,4 +1,4 @@
-#include "readzolt.h"
+#include "zoltreader.h"
 
 #include <algorithm>
 #include <cctype>
@@ -9,6 +9,10 @@
 #include "messages.h"
 
 namespace {
+// The largest offset fseek takes everywhere (its long has 32 bits on Windows
+// and 32-bit systems).
+constexpr long kMaxSeek = 0x7FFFFFFF;
+
 Outcome ReadExactly(std::FILE* in, void* buffer, std::size_t size) {
   if (std::fread(buffer, 1, size, in) == size) return {};
   return Failure::kTruncated;
@@ -55,6 +59,22 @@ Outcome ZoltReader::Header(ZoltHeader& header) {
 }
 
 Outcome ZoltReader::Rows(std::uint8_t* pixels, std::size_t count) { return ReadExactly(in_, pixels, count); }
+
+Outcome ZoltReader::SkipRows(std::uint64_t count) {
+  // A regular file is sought past them (the size was checked), a stream read
+  // through.
+  std::uint64_t size = 0;
+  if (RegularFileSize(fileno(in_), size) && count <= static_cast<std::uint64_t>(kMaxSeek)) {
+    return std::fseek(in_, static_cast<long>(count), SEEK_CUR) == 0 ? Outcome() : Outcome(Failure::kTruncated);
+  }
+  std::uint8_t chunk[4096];
+  while (count > 0) {
+    const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(count, sizeof chunk));
+    if (Outcome fault = ReadExactly(in_, chunk, n)) return fault;
+    count -= n;
+  }
+  return {};
+}
 
 Outcome ZoltReader::Palette(ZoltPalette& palette) {
   std::uint8_t tail[kZoltTailSize];
