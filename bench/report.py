@@ -2,10 +2,46 @@
 """Turns bench/run.sh's raw results into Markdown tables and scaling.tsv.
 
 Usage: report.py results.tsv cpu.tsv memory.tsv sync.tsv SIDE [threads-INPUT.tsv ...]
+       report.py --many many.tsv
 (Markdown on stdout)
 """
 import sys
 from collections import defaultdict
+
+
+def many_files(path):
+    """The many-files table, from bench/run.sh's many.tsv."""
+    timed, peaks = {}, {}
+    with open(path) as f:
+        for line in f:
+            name, a, b = line.rstrip("\n").split("\t")
+            if name == "peak":
+                peaks[a] = int(b) / 1024
+            elif name == "files":
+                files, large = int(a), int(b)
+            else:
+                timed[name] = (float(a), float(b))
+    print(f"### Many files: {files} TIFFs of 320 x 200 pixels (fastest of the alternating runs)\n")
+    print(f"The mixed folder adds {large} large LZW images. Wall time and CPU time (user + system) of the whole "
+          "command, its children included; ratios to zoltenc's file-by-file recipe and to cp file by file.\n")
+    print("| command | wall (s) | CPU (s) | ratio to the file-by-file recipe | ratio to cp |")
+    print("|---|---:|---:|---:|---:|")
+    for name, (c, w) in timed.items():
+        recipe = "zoltdec, file by file" if name.startswith("zoltdec") else \
+            "zoltenc, file by file, mixed folder" if "mixed" in name else \
+            "zoltenc, file by file" + (", eatmydata" if "eatmydata" in name else "")
+        cp = "cp, file by file" + (", eatmydata" if "eatmydata" in name else "")
+        print(f"| {name} | {w:.3f} | {c:.3f} | {w / timed[recipe][1]:.2f} | {w / timed[cp][1]:.2f} |")
+    print()
+    print("| peak resident memory | MiB |\n|---|---:|")
+    for name, mib in peaks.items():
+        print(f"| {name} | {mib:.1f} |")
+    print()
+
+
+if sys.argv[1:2] == ["--many"]:
+    many_files(sys.argv[2])
+    sys.exit(0)
 
 results, cpu_file, memory_file, sync_file, side = sys.argv[1:5] + [int(sys.argv[5])]
 thread_files = sys.argv[6:]

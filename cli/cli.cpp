@@ -6,6 +6,7 @@
 #include <string>
 
 #include "messages.h"
+#include "output.h"
 #include "process.h"
 
 namespace {
@@ -20,10 +21,13 @@ int RunConversion(const Program& run, int argc, char** argv) {
   Notes notes;
   try {
     PrepareProcess(argc, argv);
+    if (argc > 2 && std::strcmp(argv[1], "--batch") == 0) return RunBatch(run, argv + 2, argc - 2);
     const bool palette = run.takesPalette && argc == 5 && std::strcmp(argv[1], "--palette") == 0;
     if (argc == 3 || palette) {
       const Request request = palette ? Request{argv[3], argv[4], argv[2]} : Request{argv[1], argv[2]};
-      const Outcome fault = run.convert(request, notes);
+      std::unique_ptr<OutputFile> out;
+      Outcome fault = run.convert(request, notes, out);
+      if (!fault) fault = out->Commit(notes);
       Print(RunMessages(run.name, notes, fault));
       return fault ? 1 : 0;
     }

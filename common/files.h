@@ -89,6 +89,17 @@ UniqueFd MakeSpoolFile();
 // pipe, a terminal). False on an error.
 bool SyncFile(int fd);
 
+// Starts writing fd's content to the disk, without waiting for it: a sync
+// that follows finds less to do. Only a hint; nothing where the system has
+// no such call.
+void StartWriteback(int fd);
+
+// Makes the entries of the folder at path durable, so that a name just
+// linked or renamed in it survives a power loss. True where the system needs
+// no such sync, or the folder cannot be opened to be synced (this user may
+// write it but not list it); false, errno set, when the sync fails.
+bool SyncFolder(const std::string& path);
+
 // Sets space aside on the disk for the first size bytes of fd's content,
 // where the file system can, leaving the file's size as it is: the writes
 // that fill it then allocate nothing, and cost less. Only a hint: where

@@ -30,6 +30,8 @@ const char* LineOf(Failure failure) {
     case Failure::kAllocate: return "Error: can't allocate temporary buffer";
     case Failure::kPaletteIsInput: return "Error: palette file is the input file";
     case Failure::kNotInPalette: return "Error: colours not in the palette";
+    case Failure::kSameOutput: return "Error: another input has the same output";
+    case Failure::kInterrupted: return "Error: interrupted";
   }
   return "";
 }

@@ -30,6 +30,8 @@ enum class Failure {
   kAllocate,       // memory ran out
   kPaletteIsInput,  // the file given for its palette is the input
   kNotInPalette,   // colours that the palette given lacks
+  kSameOutput,     // in a batch, another input has the same output
+  kInterrupted,    // the run was interrupted before this file was done
 };
 
 // A line of the program's own about one file: what was found or done.

@@ -19,7 +19,8 @@ bool RefusedForPermission(int error) { return error == EACCES || error == EPERM 
 }  // namespace
 
 OutputFile::OutputFile(Kind kind, UniqueFd fd, std::string target, std::string name)
-    : kind_(kind), fd_(std::move(fd)), writer_(fd_.Get()), target_(std::move(target)), name_(std::move(name)) {}
+    : kind_(kind), fd_(std::move(fd)), writer_(fd_.Get()), target_(std::move(target)), folder_(DirOf(target_)),
+      name_(std::move(name)) {}
 
 Outcome OutputFile::Open(const char* path, Access how, const char* inputPath, const FileId& input,
                          std::unique_ptr<OutputFile>& out) {
@@ -131,11 +132,25 @@ Outcome OutputFile::CopyInPlace(Notes& notes) {
                "the copy over it failed part way (" + ErrorWords(errno != 0 ? errno : EIO) + "); it is incomplete");
 }
 
-Outcome OutputFile::Commit(Notes& notes) {
+Outcome OutputFile::Finish() { return writer_.Finish() ? Outcome() : Outcome(Failure::kWriteOutput); }
+
+void OutputFile::StartWriteback() {
+  if (kind_ == Kind::kUnnamed || kind_ == Kind::kNamed) ::StartWriteback(fd_.Get());
+}
+
+Fault OutputFile::FolderUnsynced(int error) const {
+  // Replaced all the same: nothing is left to remove, but a status of 0
+  // would promise what a power loss may take back.
+  return Fault(Failure::kWriteOutput, name_,
+               "replaced, but its folder could not be synced (" + ErrorWords(error != 0 ? error : EIO) +
+                   "), so a power loss may bring back the old file");
+}
+
+Outcome OutputFile::Commit(Notes& notes, bool syncFolder) {
   // Whatever takes the content's place is on the disk first: a power loss
   // then leaves the old content or the new, never an empty or partial file.
   // (A spool file is scratch; what it is copied to is synced instead.)
-  if (!writer_.Finish()) return Failure::kWriteOutput;
+  if (Outcome fault = Finish()) return fault;
   if (kind_ == Kind::kInPlace) return CopyInPlace(notes);
   if (kind_ == Kind::kSpool) {
     const bool copied = CopyStream(fd_.Get(), streamFd_.Get(), true) && SyncFile(streamFd_.Get());
@@ -145,15 +160,9 @@ Outcome OutputFile::Commit(Notes& notes) {
     committed_ = SyncFile(fd_.Get()) && fd_.Close();
   } else if (SyncFile(fd_.Get())) {
     errno = 0;
-    const Replaced replaced = ReplaceTarget();
-    committed_ = replaced != Replaced::kNo;
-    if (replaced == Replaced::kUnsynced) {
-      // Replaced all the same: nothing is left to remove, but a status of 0
-      // would promise what a power loss may take back.
-      return Fault(Failure::kWriteOutput, name_,
-                   "replaced, but its folder could not be synced (" + ErrorWords(errno != 0 ? errno : EIO) +
-                       "), so a power loss may bring back the old file");
-    }
+    const Replaced replaced = ReplaceTarget(syncFolder);
+    committed_ = renamed_ = replaced != Replaced::kNo;
+    if (replaced == Replaced::kUnsynced) return FolderUnsynced(errno);
   }
   return committed_ ? Outcome() : Outcome(Failure::kWriteOutput);
 }

@@ -68,12 +68,24 @@ class OutputFile {
   void Reserve(std::uint64_t size) {
     if (kind_ != Kind::kStream) ReserveSpace(fd_.Get(), size);
   }
+  // Writes out what is still held back: the content is then complete.
+  Outcome Finish();
+  // Starts writing the content to the disk, for a commit that comes later
+  // (see StartWriteback).
+  void StartWriteback();
   // Makes the content the output: copies out a spool file, syncs the content
-  // to the disk, closes, links and renames, and syncs the folder. Returns why
-  // it failed; the output path is then as it was, except where the detail
-  // says otherwise (the folder's sync failed after the rename, or a copy in
-  // place failed part way). A copy in place adds its note to notes.
-  Outcome Commit(Notes& notes);
+  // to the disk, closes, links and renames, and syncs the folder (unless
+  // syncFolder is false: the caller then syncs Folder(), and reports a
+  // failure with FolderUnsynced). Returns why it failed; the output path is
+  // then as it was, except where the detail says otherwise (the folder's
+  // sync failed after the rename, or a copy in place failed part way). A
+  // copy in place adds its note to notes.
+  Outcome Commit(Notes& notes, bool syncFolder = true);
+  // Whether the commit renamed a file into Folder(), the output's folder; and
+  // the fault of an output renamed into it when its sync failed with error.
+  bool Renamed() const { return renamed_; }
+  const std::string& Folder() const { return folder_; }
+  Fault FolderUnsynced(int error) const;
 
  private:
   // kUnnamed: a temporary file that vanishes if the process dies (unnamed,
@@ -94,7 +106,7 @@ class OutputFile {
   // Puts the temporary file in the target's place (the system's part of
   // Commit()), and removes what a failed run leaves (of the destructor).
   enum class Replaced { kNo, kYes, kUnsynced };  // kUnsynced: but the folder's sync failed
-  Replaced ReplaceTarget();
+  Replaced ReplaceTarget(bool syncFolder);
   void Discard();
 
   Kind kind_;
@@ -102,12 +114,14 @@ class OutputFile {
   PageWriter writer_;        // WriteAt's, but for kStream; used under writeMutex_
   std::mutex writeMutex_;
   std::string target_;       // the file that is replaced (links resolved)
+  std::string folder_;       // its folder
   std::string name_;         // the output as messages name it
   std::string tempName_;     // kNamed: the temporary file's path
   std::string whyInPlace_;   // kInPlace: why the folder took no new file
   UniqueFd streamFd_;        // kSpool: the device or pipe written on Commit()
   std::uint64_t streamed_ = 0;  // kStream: bytes written so far
   bool committed_ = false;
+  bool renamed_ = false;  // the commit renamed a file into Folder()
 };
 
 #endif

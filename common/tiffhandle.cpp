@@ -98,16 +98,19 @@ void ReleaseMappedPages(TIFF* tif, std::uint64_t offset, std::uint64_t length) {
 namespace {
 
 // libtiff's default handlers print a line in three writes; this prints it in
-// one, and leaves the message in text.
-void PrintMessage(char (&text)[1024], const char* module, const char* warning, const char* fmt, va_list ap) {
+// one, after the handle's prefix, and leaves the message in text.
+void PrintMessage(const TiffMessages& messages, char (&text)[1024], const char* module, const char* warning,
+                  const char* fmt, va_list ap) {
   std::vsnprintf(text, sizeof text, fmt, ap);
-  std::fprintf(stderr, "%s%s%s%s.\n", module != nullptr ? module : "", module != nullptr ? ": " : "", warning, text);
+  const char* prefix = messages.prefix != nullptr ? messages.prefix : "";
+  std::fprintf(stderr, "%s%s%s%s%s%s.\n", prefix, *prefix != '\0' ? ": " : "", module != nullptr ? module : "",
+               module != nullptr ? ": " : "", warning, text);
 }
 
 // Both return 1, handled: libtiff's global handlers stay silent.
 int PrintError(TIFF* /*tif*/, void* data, const char* module, const char* fmt, va_list ap) {
   char text[1024];
-  PrintMessage(text, module, "", fmt, ap);
+  PrintMessage(*static_cast<TiffMessages*>(data), text, module, "", fmt, ap);
   std::string& first = static_cast<TiffMessages*>(data)->firstError;
   try {  // nothing may leave a handler that libtiff, in C, calls
     if (first.empty()) first = text;
@@ -117,9 +120,10 @@ int PrintError(TIFF* /*tif*/, void* data, const char* module, const char* fmt, v
 }
 
 int PrintWarning(TIFF* /*tif*/, void* data, const char* module, const char* fmt, va_list ap) {
-  if (static_cast<TiffMessages*>(data)->quiet.load(std::memory_order_relaxed)) return 1;
+  const auto& messages = *static_cast<TiffMessages*>(data);
+  if (messages.quiet.load(std::memory_order_relaxed)) return 1;
   char text[1024];
-  PrintMessage(text, module, "Warning, ", fmt, ap);
+  PrintMessage(messages, text, module, "Warning, ", fmt, ap);
   return 1;
 }
 
@@ -128,6 +132,12 @@ struct OptionsFreer {
 };
 
 }  // namespace
+
+const char* PrefixOf(TIFF* tif) {
+  if (TIFFGetReadProc(tif) != Read) return nullptr;
+  const TiffMessages* messages = Of(TIFFClientdata(tif)).messages;
+  return messages != nullptr ? messages->prefix : nullptr;
+}
 
 std::string TakeTiffError(TIFF* tif) {
   std::string error;

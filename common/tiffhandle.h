@@ -16,13 +16,19 @@
 
 // Where libtiff's warnings and errors about one handle go: standard error in
 // libtiff's own format, each as one whole line, so that lines from several
-// threads never mix. While quiet, warnings go nowhere (what another handle on
-// the same bytes has said already); errors still do. Must outlive the handle,
-// and serves one handle, used by one thread at a time.
+// threads never mix, after prefix and ": " where a prefix is given (the
+// file's name, in a run of many). While quiet, warnings go nowhere (what
+// another handle on the same bytes has said already); errors still do. Must
+// outlive the handle, and serves one handle, used by one thread at a time.
 struct TiffMessages {
   std::atomic<bool> quiet{false};
+  const char* prefix = nullptr;
   std::string firstError;  // see TakeTiffError
 };
+
+// The prefix of the handle tif's lines, which another handle on the same
+// file takes too; null where none, or for a handle not made here.
+const char* PrefixOf(TIFF* tif);
 
 // The first error libtiff reported about the handle tif since the last call
 // (its words, without the module), or "": what a failed read names as its

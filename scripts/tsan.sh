@@ -1,7 +1,8 @@
 #!/bin/sh
 # Builds everything with ThreadSanitizer in build-tsan/ and decodes on four
 # threads: the reader over every layout in-process, and both programs on the
-# command line (compressed, tiled, failing part way). Any report fails.
+# command line (compressed, tiled, failing part way, many files in one run).
+# Any report fails.
 set -eu
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -14,7 +15,7 @@ mkdir -p "$logs"
 export TSAN_OPTIONS="halt_on_error=1 exitcode=86 log_path=$PWD/$logs/tsan"
 status=0
 build-tsan/zolt_tests --gtest_brief=1 \
-  --gtest_filter='Layouts/Reader.*:ReaderThreads.*:Programs/Cli.*:CliFormat.*:CliFaults.EveryTruncatedTiff' || status=$?
+  --gtest_filter='Layouts/Reader.*:ReaderThreads.*:Programs/Cli.*:CliFormat.*:CliFaults.EveryTruncatedTiff:CliBatch.*' || status=$?
 if [ -n "$(ls "$logs")" ]; then
   cat "$logs"/*
   echo "ThreadSanitizer reported the above"

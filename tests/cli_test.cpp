@@ -62,7 +62,7 @@ struct CliCase {
   rlim_t fileLimit = 0;      // a write fails part way past this many bytes
   // zoltenc --palette: "$IN", or "$PAL", the file makePalette writes.
   const char* palette = nullptr;
-  std::function<void(const std::string& path)> makePalette;
+  std::function<void(const std::string& path)> makePalette = nullptr;
 };
 
 void Tiff(const std::string& in, void (*edit)(TiffSpec&)) { WriteTestTiff(in, With(edit)); }
@@ -246,7 +246,8 @@ TEST(CliUsage, WrongArgumentCounts) {
     const std::string names = program == kEnc ? " in.tiff out.zolt\n" : " in.zolt out.tiff\n";
     const std::string dir = TempDir();
     for (const auto& args : std::vector<std::vector<std::string>>{
-             {}, {dir + "/a"}, {dir + "/a", dir + "/b", dir + "/c"}, {"--help", dir + "/a", dir + "/b"}, {"--version", "-", "-"}}) {
+             {}, {dir + "/a"}, {dir + "/a", dir + "/b", dir + "/c"}, {"--help", dir + "/a", dir + "/b"}, {"--version", "-", "-"},
+             {"--batch"}}) {
       const RunResult r = RunProgram(program, args);
       EXPECT_EQ(r.status, 5);
       EXPECT_EQ(r.out, "Usage: " + AsRun(program) + names);
@@ -667,6 +668,108 @@ TEST(CliStreams, StandardInputAndOutput) {
                                    Shell(kEnc) + "- " + dir + "/chain.zolt");
   EXPECT_EQ(chain.status, 0) << chain.err;
   EXPECT_EQ(ReadFileBytes(dir + "/chain.zolt"), ReadFileBytes(dir + "/direct.zolt"));
+}
+
+// The words that run program with args in the folder dir, one thread
+// decoding, so that libtiff's lines come in one order.
+std::vector<std::string> InFolder(const std::string& dir, const std::string& program, const std::vector<std::string>& args) {
+  std::vector<std::string> words = {"env", "ZOLT_THREADS=1", "sh", "-c", "cd \"$0\" && exec \"$@\"", dir};
+  for (std::string& word : CommandWords(program, args)) words.push_back(std::move(word));
+  return words;
+}
+
+// A batch converts each file as a run of its own does, to the same bytes,
+// each line the run would print after the file's name; it goes on past
+// files that fail, refuses standard input and a second input with the same
+// output, and ends with status 1 and a count.
+TEST(CliBatch, EachFileAsItsOwnRun) {
+  const std::string dir = TempDir();
+  struct Row { std::string in, out; void (*make)(const std::string&); };
+  const Row rows[] = {
+      {"a b.tif", "a b.zolt", [](const std::string& p) { Tiff(p, [](TiffSpec&) {}); }},
+      {"it's.TIF", "it's.zolt", [](const std::string& p) { Tiff(p, [](TiffSpec& s) { s.compression = COMPRESSION_LZW; s.photometric = PHOTOMETRIC_PALETTE; }); }},
+      {"-lead.tiff", "-lead.zolt", [](const std::string& p) { Tiff(p, [](TiffSpec& s) { s.pages = 2; }); }},
+      {"rgb.tif", "rgb.zolt", [](const std::string& p) { Tiff(p, [](TiffSpec& s) { s.samples = 3; s.photometric = PHOTOMETRIC_RGB; }); }},
+      {"cut.tif", "cut.zolt", [](const std::string& p) { Tiff(p, [](TiffSpec& s) { s.compression = COMPRESSION_LZW; }); CorruptStrip(p); }},
+  };
+  std::vector<std::string> names;
+  std::string want;
+  std::map<std::string, std::vector<std::uint8_t>> single;
+  for (const Row& row : rows) {
+    row.make(dir + "/" + row.in);
+    const RunResult r = RunCommand(InFolder(dir, kEnc, {row.in, row.out}));
+    for (std::size_t at = 0; at < r.err.size(); at = r.err.find('\n', at) + 1) want += row.in + ": " + r.err.substr(at, r.err.find('\n', at) + 1 - at);
+    single[row.out] = ReadFileBytes(dir + "/" + row.out);
+    unlink((dir + "/" + row.out).c_str());
+    names.push_back(row.in);
+  }
+  names.insert(names.end(), {"a b.TIFF", "-"});
+  want += "a b.TIFF: zoltenc: a b.TIFF: its output a b.zolt is that of a b.tif too\n"
+          "a b.TIFF: " + std::string(Err(Failure::kSameOutput)) +
+          "-: zoltenc: standard input: a batch converts named files only\n-: " + Err(Failure::kOpenTiff) +
+          "zoltenc: 3 files converted, 4 failed\n";
+  std::vector<std::string> args = {"--batch"};
+  args.insert(args.end(), names.begin(), names.end());
+  const RunResult batch = RunCommand(InFolder(dir, kEnc, args));
+  EXPECT_EQ(batch.status, 1);
+  // libtiff's lines come as they are said, the program's own once a file's
+  // outcome is final, in the order of the files.
+  const auto lines = [](const std::string& text, bool libtiff) {
+    std::vector<std::string> kept;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+      const bool own = line.find(": zoltenc: ") != std::string::npos || line.find(": Error: ") != std::string::npos ||
+                       line.rfind("zoltenc: ", 0) == 0;
+      if (own != libtiff) kept.push_back(line);
+    }
+    if (libtiff) std::sort(kept.begin(), kept.end());
+    return kept;
+  };
+  EXPECT_EQ(lines(batch.err, false), lines(want, false));
+  EXPECT_EQ(lines(batch.err, true), lines(want, true));
+  for (const auto& [out, bytes] : single) EXPECT_EQ(ReadFileBytes(dir + "/" + out), bytes) << out;
+  // And back: each NAME.zolt to NAME.tif, as zoltdec alone writes it.
+  const RunResult back = RunCommand(InFolder(dir, kDec, {"--batch", "a b.zolt", "-lead.zolt"}));
+  EXPECT_EQ(back.status, 0) << back.err;
+  EXPECT_EQ(back.err, "zoltdec: 2 files converted, 0 failed\n");
+  ASSERT_EQ(RunCommand(InFolder(dir, kDec, {"a b.zolt", "single.tif"})).status, 0);
+  EXPECT_EQ(ReadFileBytes(dir + "/a b.tif"), ReadFileBytes(dir + "/single.tif"));
+}
+
+// An interrupt stops a batch cleanly: what was converted stays, what was
+// under way and what was to come is not converted and leaves nothing, and
+// the status says so. The second file, a FIFO, holds the run half way.
+TEST(CliBatch, InterruptHalfWay) {
+  if (const char* why = NotHereReason("InterruptHalfWay")) GTEST_SKIP() << why;
+  const std::string dir = TempDir();
+  WriteFileBytes(dir + "/a.zolt", Zolt(20, 70));
+  WriteFileBytes(dir + "/c.zolt", Zolt(20, 70));
+  ASSERT_EQ(mkfifo((dir + "/b.zolt").c_str(), 0600), 0);
+  const std::string errPath = dir + "/../stderr-" + std::to_string(getpid());
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    dup2(err, 2);
+    Exec(InFolder(dir, kDec, {"--batch", "a.zolt", "b.zolt", "c.zolt"}));
+  }
+  // Opened once the run has converted a.zolt; half of b.zolt, and then the interrupt.
+  const int fifo = open((dir + "/b.zolt").c_str(), O_WRONLY);
+  const std::vector<std::uint8_t> half = Zolt(20, 70);
+  ASSERT_GT(write(fifo, half.data(), half.size() / 2), 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  kill(pid, SIGINT);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  close(fifo);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 130) << status;
+  EXPECT_EQ(Slurp(errPath), "zoltdec: interrupted: 1 file converted, 0 failed, 2 not converted\n");
+  unlink(errPath.c_str());
+  std::set<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) names.insert(entry.path().filename());
+  EXPECT_EQ(names, (std::set<std::string>{"a.zolt", "a.tif", "b.zolt", "c.zolt"}));
+  ASSERT_EQ(RunProgram(kDec, {dir + "/a.zolt", dir + "/single.tif"}).status, 0);
+  EXPECT_EQ(ReadFileBytes(dir + "/a.tif"), ReadFileBytes(dir + "/single.tif"));
 }
 
 // kill -9 at any moment of a conversion leaves the output path holding the

@@ -109,6 +109,8 @@ const NotHere kNotHere[] = {
     {"ReadOnlyFolderWritesInPlace", true, "no setuid on Windows, and Wine runs as root here, whom no folder refuses"},
     {"ReadOnlyFolderNoFile", true, "no setuid on Windows, and Wine runs as root here, whom no folder refuses"},
     {"ReadOnlyFolderOutputIsInput", true, "no setuid on Windows, and Wine runs as root here, whom no folder refuses"},
+    {"ReadOnlyFolderFailingKeepsOld", true, "no setuid on Windows, and Wine runs as root here, whom no folder refuses"},
+    {"InterruptHalfWay", true, "no FIFOs on Windows to hold a run half way, and Wine passes no SIGINT on"},
     {"ReadOnlyAttributeRefused", false, "root may write a read-only file on Linux; ReadOnlyFileRefused is the counterpart"},
     {"FifoOutput", true, "no FIFOs on Windows; pipes are in StandardInputAndOutput"},
     {"LinkKeptTargetReplaced", true, "Wine shows a Windows program a Unix symbolic link as the file it names, not as a link"},

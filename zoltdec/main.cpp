@@ -15,7 +15,8 @@
 
 namespace {
 
-Outcome Convert(const Request& request, Notes& notes) {
+// What a ZOLT file says of itself is never a note: the notes stay empty.
+Outcome Convert(const Request& request, Notes& /*notes*/, std::unique_ptr<OutputFile>& out) {
   const char* inPath = request.in;
   const char* outPath = request.out;
   const char* inputName = DisplayName(inPath, false);
@@ -33,12 +34,12 @@ Outcome Convert(const Request& request, Notes& notes) {
   if (Outcome fault = reader.Header(header)) return fault;
 
   // libtiff seeks while it writes: a pipe or device gets a spool file.
-  std::unique_ptr<OutputFile> out;
   if (Outcome fault = OutputFile::Open(outPath, OutputFile::Access::kSeekable, inPath, inputId, out)) return fault;
   // The TIFF file holds more than the ZOLT file: every pixel, and a colour
   // map of twice the palette's size.
   out->Reserve(ZoltFileSize(header));
   TiffMessages messages;
+  messages.prefix = request.linePrefix;
   // Little-endian whatever the host's byte order: the same bytes everywhere.
   TiffPtr tif(OpenTiffOnFd(out->Fd(), outPath, "wl", &messages));
   if (!tif) return Failure::kWriteOutput;
@@ -48,8 +49,11 @@ Outcome Convert(const Request& request, Notes& notes) {
   if (fault) messages.quiet = true;
   tif.reset();
   in.reset();  // closed before the output may take its place, as zoltenc does
-  return fault ? fault : out->Commit(notes);
+  return fault;
 }
+
+// In a batch, NAME.zolt becomes NAME.tif.
+const char* const kZoltExtensions[] = {".zolt", nullptr};
 
 }  // namespace
 
@@ -58,7 +62,9 @@ int main(int argc, char** argv) {
                         "Converts a ZOLT file to an uncompressed paletted 8-bit TIFF image.\n"
                         "  in.zolt   the ZOLT file to read; - reads standard input\n"
                         "  out.tiff  the TIFF file to write, replaced only when all went well;\n"
-                        "            - writes standard output\n",
-                        Convert},
+                        "            - writes standard output\n"
+                        "  --batch FILE...\n"
+                        "            converts each NAME.zolt to NAME.tif beside it\n",
+                        Convert, kZoltExtensions, ".tif", Failure::kOpenZolt},
                        argc, argv);
 }

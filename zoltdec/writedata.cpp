@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "messages.h"
+#include "process.h"
 #include "zoltreader.h"
 #include "resources.h"
 
@@ -41,6 +42,7 @@ Outcome WriteData(TIFF* tif, const ZoltHeader& header, ZoltReader& reader) {
   }
   std::uint8_t* strip = AlignedFor(buffer.get(), kZoltHeaderSize);
   for (std::uint32_t s = 0; s < strips; ++s) {
+    if (Interrupted() != 0) return Failure::kInterrupted;
     const std::uint32_t rows = s + 1 < strips ? kRowsPerStrip : height - s * kRowsPerStrip;
     if (Outcome fault = reader.Rows(strip, std::size_t{width} * rows)) return fault;
     // Uncompressed, the strip's bytes are the file's: written from here, not

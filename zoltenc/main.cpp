@@ -43,7 +43,7 @@ std::string NotTiff(int fd, const char* path) {
   return IsFolder(path) ? "a folder" : "not a file that can be read at any offset";
 }
 
-Outcome Convert(const Request& request, Notes& notes) {
+Outcome Convert(const Request& request, Notes& notes, std::unique_ptr<OutputFile>& out) {
   const char* inPath = request.in;
   const char* outPath = request.out;
   const char* inputName = DisplayName(inPath, false);
@@ -64,6 +64,7 @@ Outcome Convert(const Request& request, Notes& notes) {
     match = std::make_unique<PaletteMatch>(given);
   }
   TiffMessages messages;  // libtiff's lines, whole even when several threads decode
+  messages.prefix = request.linePrefix;
   TiffPtr tif(identified ? OpenTiffOnFd(input.Get(), inPath, "rm", &messages) : nullptr);
   if (!tif) return Fault(Failure::kOpenTiff, inputName, NotTiff(input.Get(), inPath));
   ZoltPalette palette{};
@@ -74,7 +75,6 @@ Outcome Convert(const Request& request, Notes& notes) {
   header.width = static_cast<std::int16_t>(image.width);
   header.height = static_cast<std::int16_t>(image.height);
 
-  std::unique_ptr<OutputFile> out;
   if (Outcome fault = OutputFile::Open(outPath, OutputFile::Access::kSequential, inPath, inputId, out)) return fault;
   std::uint8_t head[kZoltHeaderSize];
   EncodeZoltHeader(header, head);
@@ -86,7 +86,7 @@ Outcome Convert(const Request& request, Notes& notes) {
   // Several threads decode only where pieces can be placed in any order.
   OutputSink sink(*out);
   if (Outcome fault =
-          ReadData(tif.get(), image, sink, input.Get(), out->Positioned() ? DecodeThreads() : 1, match.get())) {
+          ReadData(tif.get(), image, sink, input.Get(), !out->Positioned() ? 1 : request.threads != 0 ? request.threads : DecodeThreads(), match.get())) {
     return fault;
   }
   if (match) {
@@ -105,8 +105,11 @@ Outcome Convert(const Request& request, Notes& notes) {
   tif.reset();
   input.Close();
   if (!out->WriteAt(kZoltHeaderSize + ZoltPixelCount(header), tail, sizeof tail)) return Failure::kWriteOutput;
-  return out->Commit(notes);
+  return {};
 }
+
+// In a batch, NAME.tif or NAME.tiff becomes NAME.zolt.
+const char* const kTiffExtensions[] = {".tif", ".tiff", nullptr};
 
 }  // namespace
 
@@ -122,7 +125,9 @@ int main(int argc, char** argv) {
                         "            their order, and each pixel the entry of its colour: for an\n"
                         "            image edited in RGB or renumbered; RGB and RGBA of 8 or 16 bits\n"
                         "            are taken too. game.zolt may be out.zolt, not in.tiff\n"
+                        "  --batch FILE...\n"
+                        "            converts each NAME.tif or NAME.tiff to NAME.zolt beside it\n"
                         "ZOLT_THREADS=N sets how many threads decode a compressed image.\n",
-                        Convert, true},
+                        Convert, kTiffExtensions, ".zolt", Failure::kOpenTiff, true},
                        argc, argv);
 }

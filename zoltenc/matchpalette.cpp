@@ -11,7 +11,7 @@
 PaletteMatch::PaletteMatch(const ZoltPalette& palette) : palette_(palette), table_(new std::uint16_t[1U << 18U]) {
   std::fill_n(table_.get(), 1U << 18U, kNone);
   // From the top down, so that the lowest index with a colour is the one kept.
-  for (unsigned i = 256; i-- > 0;) {
+  for (std::size_t i = 256; i-- > 0;) {
     const std::uint8_t* rgb = &palette.rgb[3 * i];
     std::uint16_t& entry = table_[Key(rgb[0] & 63U, rgb[1] & 63U, rgb[2] & 63U)];
     entry = static_cast<std::uint16_t>(i | (entry != kNone ? kSeveral : 0U));
@@ -20,7 +20,7 @@ PaletteMatch::PaletteMatch(const ZoltPalette& palette) : palette_(palette), tabl
 
 void PaletteMatch::MatchIndicesOf(const ZoltPalette& source, bool keepOwn) {
   source_ = source;
-  for (unsigned i = 0; i < 256; ++i) {
+  for (std::size_t i = 0; i < 256; ++i) {
     const std::uint8_t* rgb = &source.rgb[3 * i];
     std::uint16_t entry = table_[Key(rgb[0] & 63U, rgb[1] & 63U, rgb[2] & 63U)];
     if (keepOwn && entry != kNone && std::memcmp(rgb, &palette_.rgb[3 * i], 3) == 0) {
@@ -48,7 +48,7 @@ void PaletteMatch::MapIndices(std::uint64_t first, std::uint8_t* pixels, std::si
     if (entry == kNone) {
       if (found.missing++ == 0) {
         found.firstMissing = first + k;
-        std::memcpy(found.colour, &source_.rgb[3 * pixels[k]], 3);
+        std::memcpy(found.colour, &source_.rgb[3 * std::size_t{pixels[k]}], 3);
       }
       continue;
     }
@@ -124,7 +124,7 @@ std::string MissingColours(const PaletteMatch::Found& found, const PaletteMatch&
          " that the palette of " + palette + " lacks; the first, at x " + std::to_string(found.firstMissing % width) +
          ", y " + std::to_string(found.firstMissing / width) + ", is " + colour(found.colour) +
          " in 6 bits, and the nearest entry is " + std::to_string(nearest) + " " +
-         colour(&match.Palette().rgb[3 * nearest]);
+         colour(&match.Palette().rgb[3 * std::size_t{nearest}]);
 }
 
 Outcome ReadPaletteFile(const char* path, const char* inputPath, const FileId& input, ZoltPalette& palette) {

@@ -129,6 +129,7 @@ Plan MakePlan(const TiffImage& image) {
 // handle has already said what there is to say about the file.
 TiffPtr OpenAnotherHandle(TIFF* tif, const TiffImage& image, int fd, const char* mode, TiffMessages& messages) {
   messages.quiet = true;
+  messages.prefix = PrefixOf(tif);
   TiffPtr handle(OpenTiffOnFd(fd, TIFFFileName(tif), mode, &messages));
   const bool headerOnly = std::strchr(mode, 'h') != nullptr;
   if (handle && (headerOnly || TIFFCurrentDirOffset(handle.get()) != image.directory) &&
@@ -335,7 +336,8 @@ class Units {
     for (;;) {
       const std::uint32_t u = next_.fetch_add(1);
       if (u >= count_ || u > stop_.load()) return;
-      if (Outcome result = worker.Unit(u, stop_)) {
+      // An interrupted run stops the file at the next unit.
+      if (Outcome result = Interrupted() != 0 ? Outcome(Failure::kInterrupted) : worker.Unit(u, stop_)) {
         const std::lock_guard<std::mutex> lock(mutex_);
         if (u < stop_.load()) {
           stop_.store(u);
@@ -356,16 +358,6 @@ class Units {
 };
 
 }  // namespace
-
-unsigned DecodeThreads() {
-  const char* env = std::getenv("ZOLT_THREADS");
-  if (env != nullptr && *env >= '1' && *env <= '9') {
-    char* end = nullptr;
-    const unsigned long n = std::strtoul(env, &end, 10);
-    if (*end == '\0') return static_cast<unsigned>(std::min<unsigned long>(n, kMaxThreads));
-  }
-  return std::clamp(ProcessorCount(), 1U, kMaxThreads);
-}
 
 Outcome ReadData(TIFF* tif, const TiffImage& image, PixelSink& sink, int fd, unsigned threads, PaletteMatch* match) {
   const Plan plan = MakePlan(image);

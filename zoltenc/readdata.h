@@ -9,6 +9,7 @@
 #include <tiffio.h>
 
 #include "inspecttiff.h"
+#include "process.h"
 
 // Rows are gathered into bands of about this size before they are handed on.
 constexpr std::uint64_t kBandBytes = std::uint64_t{1} << 20U;
@@ -29,11 +30,6 @@ class PixelSink {
   virtual std::uint64_t Origin() const { return 0; }
 };
 
-// The number of decoding threads to use: the ZOLT_THREADS environment
-// variable when it is a positive integer, otherwise the number of processors
-// this process may run on; never more than kMaxThreads.
-constexpr unsigned kMaxThreads = 8;
-unsigned DecodeThreads();
 
 // Decodes the image InspectTiff checked and hands it to sink in bands of
 // rows: a few strips, part of one large strip, or one row of tiles. Memory

@@ -127,6 +127,7 @@ bool SyncFile(int fd) {
   return result == 0 || errno == EINVAL;
 }
 
+namespace {
 // Syncs the folder open as fd: its entries, which only fsync covers. Unlike
 // SyncFile it asks nothing first, which after a rename would be one more
 // call that can fail.
@@ -134,6 +135,14 @@ bool SyncFolderFd(int fd) {
   const int result = Retried([fd] { return fsync(fd); });
   return result == 0 || errno == EINVAL;
 }
+}  // namespace
+
+bool SyncFolder(const std::string& path) {
+  const UniqueFd dir(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  return !dir || SyncFolderFd(dir.Get());
+}
+
+void StartWriteback(int fd) { (void)Retried([fd] { return sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE); }); }
 
 void ReserveSpace(int fd, std::uint64_t size) {
   // Not posix_fallocate: where the file system cannot, it writes zeros.

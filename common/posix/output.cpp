@@ -18,10 +18,8 @@
 #include "output.h"
 #include "platform.h"
 
-// A file's identity from its status, and the sync of a folder's entries
-// (common/posix/files.cpp).
+// A file's identity from its status (common/posix/files.cpp).
 FileId IdOf(const struct stat& st);
-bool SyncFolderFd(int fd);
 
 namespace {
 
@@ -48,14 +46,6 @@ long ReadNumber(const char*& p) {
   long n = 0;
   while (std::isdigit(static_cast<unsigned char>(*p)) != 0 && p - start < 9) n = n * 10 + (*p++ - '0');
   return p == start || std::isdigit(static_cast<unsigned char>(*p)) != 0 ? -1 : n;
-}
-
-// Makes the folder's entries durable, so that a name just linked or renamed
-// in it survives a power loss. A folder this user may write but not list
-// cannot be opened to be synced: its file goes unsynced.
-bool SyncFolder(const std::string& path) {
-  const UniqueFd dir(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  return !dir || SyncFolderFd(dir.Get());
 }
 
 }  // namespace
@@ -129,7 +119,7 @@ UniqueFd OpenInPlace(const std::string& target) {
   return UniqueFd(open(target.c_str(), O_WRONLY | O_TRUNC | O_NOCTTY | O_CLOEXEC));
 }
 
-OutputFile::Replaced OutputFile::ReplaceTarget() {
+OutputFile::Replaced OutputFile::ReplaceTarget(bool syncFolder) {
   if (kind_ == Kind::kUnnamed) {
     // Named first, beside the target, so that the final close can still be
     // checked before anything is replaced.
@@ -143,7 +133,7 @@ OutputFile::Replaced OutputFile::ReplaceTarget() {
   // The content was synced before this; the new name is synced after, with
   // nothing left to allocate once the target is replaced.
   if (!fd_.Close() || rename(tempName_.c_str(), target_.c_str()) != 0) return Replaced::kNo;
-  return SyncFolder(DirOf(target_)) ? Replaced::kYes : Replaced::kUnsynced;
+  return !syncFolder || SyncFolder(folder_) ? Replaced::kYes : Replaced::kUnsynced;
 }
 
 void OutputFile::Discard() {

@@ -1,6 +1,7 @@
 // The process on a POSIX system.
 #include <sched.h>
 
+#include <atomic>
 #include <csignal>
 
 #include "process.h"
@@ -20,3 +21,25 @@ unsigned ProcessorCount() {
 }
 
 std::string ManualPage(const char* program) { return std::string(program) + "(1)"; }
+
+namespace {
+std::atomic<int> caught{0};
+
+void Note(int signal) {
+  int none = 0;
+  caught.compare_exchange_strong(none, signal);
+  // The next one ends the process, as it would have.
+  std::signal(signal, SIG_DFL);
+}
+}  // namespace
+
+void CatchInterrupts() {
+  for (const int signal : {SIGINT, SIGTERM}) {
+    struct sigaction action {};
+    action.sa_handler = Note;
+    sigemptyset(&action.sa_mask);
+    sigaction(signal, &action, nullptr);
+  }
+}
+
+int Interrupted() { return caught.load(std::memory_order_relaxed); }

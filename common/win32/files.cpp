@@ -194,6 +194,13 @@ bool SyncFile(int fd) {
   return GetFileType(h) != FILE_TYPE_DISK || FlushFileBuffers(h) != 0;
 }
 
+// Windows has no call that syncs a folder's entries: NTFS journals a rename
+// itself.
+bool SyncFolder(const std::string& /*path*/) { return true; }
+
+// Windows starts no writeback on request; FlushFileBuffers does it all.
+void StartWriteback(int /*fd*/) {}
+
 void ReserveSpace(int fd, std::uint64_t size) {
   FILE_ALLOCATION_INFO info{};
   info.AllocationSize.QuadPart = static_cast<LONGLONG>(size);  // a ZOLT or TIFF file's size: far from the limit

@@ -173,15 +173,14 @@ UniqueFd OpenInPlace(const std::string& target) {
   return fd;
 }
 
-OutputFile::Replaced OutputFile::ReplaceTarget() {
+OutputFile::Replaced OutputFile::ReplaceTarget(bool /*syncFolder*/) {
   // From here the temporary file outlives the process under its name, until
   // the rename: the destructor removes it if that fails.
   if (kind_ == Kind::kUnnamed) {
     if (!SetDeleteDisposition(HandleOf(fd_.Get()), false)) return Replaced::kNo;
     kind_ = Kind::kNamed;
   }
-  // Windows has no call that syncs a folder's entries: NTFS journals the
-  // rename itself.
+  // No folder to sync after (see SyncFolder).
   return RenameOver(fd_, Widen(tempName_), Widen(target_)) ? Replaced::kYes : Replaced::kNo;
 }
 

@@ -5,6 +5,7 @@
 // After windows.h, which it needs.
 #include <shellapi.h>
 
+#include <atomic>
 #include <bitset>
 #include <string>
 #include <vector>
@@ -44,3 +45,20 @@ unsigned ProcessorCount() {
 
 // The ZIP holds the manual pages as HTML in doc\, beside bin\.
 std::string ManualPage(const char* program) { return std::string("doc\\") + program + ".1.html"; }
+
+namespace {
+std::atomic<int> caught{0};
+
+BOOL WINAPI Note(DWORD event) {
+  int none = 0;
+  // Ctrl-C and Ctrl-Break interrupt; a closing console asks to terminate.
+  if (!caught.compare_exchange_strong(none, event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT ? 2 : 15)) {
+    return FALSE;  // the second ends the process
+  }
+  return TRUE;
+}
+}  // namespace
+
+void CatchInterrupts() { SetConsoleCtrlHandler(Note, TRUE); }
+
+int Interrupted() { return caught.load(std::memory_order_relaxed); }

@@ -292,15 +292,21 @@ def main(build, cuts):
         subprocess.run([program, source, os.path.join(work, name)], check=True)
         with open(os.path.join(work, name), "rb") as f:
             want[program] = f.read()
-    # Scenarios: (name, jobs, cuts at random moments); a job is (program,
-    # input, output name, whether an older output is there).
+    # Scenarios: (name, jobs, cuts at random moments, whether one batch run
+    # converts all); a job is (program, input, output name, whether an older
+    # output is there). A batch's inputs lie beside their outputs, NAME.tif
+    # (or .zolt) for NAME.zolt (or .tif).
     scenarios = [
-        ("zoltenc over an existing output", [(enc, tif, "out.zolt", True)], cuts),
-        ("zoltenc to a new name", [(enc, tif, "out.zolt", False)], cuts),
-        ("zoltdec over an existing output", [(dec, zolt, "out.tif", True)], cuts),
-        ("zoltdec to a new name", [(dec, zolt, "out.tif", False)], cuts),
+        ("zoltenc over an existing output", [(enc, tif, "out.zolt", True)], cuts, False),
+        ("zoltenc to a new name", [(enc, tif, "out.zolt", False)], cuts, False),
+        ("zoltdec over an existing output", [(dec, zolt, "out.tif", True)], cuts, False),
+        ("zoltdec to a new name", [(dec, zolt, "out.tif", False)], cuts, False),
         ("20 conversions, half over existing outputs",
-         [(enc, tif, f"out{i:02}.zolt", i % 2 == 0) for i in range(20)], max(cuts // 2, 1)),
+         [(enc, tif, f"out{i:02}.zolt", i % 2 == 0) for i in range(20)], max(cuts // 2, 1), False),
+        ("zoltenc --batch of 20, half over existing outputs",
+         [(enc, tif, f"out{i:02}.zolt", i % 2 == 0) for i in range(20)], max(cuts // 2, 1), True),
+        ("zoltdec --batch of 20, half over existing outputs",
+         [(dec, zolt, f"out{i:02}.tif", i % 2 == 0) for i in range(20)], max(cuts // 2, 1), True),
     ]
     disk = Disk(work)
     running = None
@@ -309,11 +315,19 @@ def main(build, cuts):
     print("| scenario | cuts after exit 0 | cuts at random moments | old | new | absent | broken | temporary files seen after the cuts |")
     print("|---|---:|---:|---:|---:|---:|---:|---:|")
     try:
-        for number, (title, jobs, random_cuts) in enumerate(scenarios):
+        for number, (title, jobs, random_cuts, batch) in enumerate(scenarios):
             folder = os.path.join(disk.mnt, f"s{number}")
             os.mkdir(folder)
             sync_folder(disk.mnt)
             script = "; ".join(f"'{p}' '{i}' '{folder}/{o}' || exit 1" for p, i, o, _ in jobs)
+            if batch:
+                inputs = []
+                for _, source, output, _ in jobs:
+                    inputs.append(f"{folder}/{output.rsplit('.', 1)[0]}{os.path.splitext(source)[1]}")
+                    with open(source, "rb") as f:
+                        write_synced(inputs[-1], f.read())
+                sync_folder(folder)
+                script = f"'{jobs[0][0]}' --batch " + " ".join(f"'{name}'" for name in inputs)
             seen = {"old": 0, "new": 0, "absent": 0, "broken": 0}
             left = 0
             duration = None
@@ -366,7 +380,7 @@ def main(build, cuts):
             keep = {f".{jobs[0][2]}.{host}.{disk.server.pid}-0.tmp", f".{jobs[0][2]}.elsewhere.{gone.pid}-0.tmp"}
             for name in keep | {f".{jobs[0][2]}.{host}.{gone.pid}-0.tmp"}:
                 write_synced(os.path.join(folder, name), b"planted")
-            subprocess.run(["sh", "-c", script], check=True, timeout=120)
+            subprocess.run(["sh", "-c", script], check=True, timeout=120, stderr=subprocess.PIPE)
             temps = {name for name in os.listdir(folder) if name.endswith(".tmp")}
             if temps != keep:
                 broken.append(f"{title}: after a completed run, temporary files {sorted(temps)}, not {sorted(keep)}")
