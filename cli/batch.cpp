@@ -52,7 +52,7 @@ std::string OutputName(const Program& program, const std::string& input) {
 class Batch {
  public:
   Batch(const Program& program, char** names, int count)
-      : program_(program), names_(names, names + count), outputs_(names_.size()), refusals_(names_.size()),
+      : program_(program), names_(ExpandWildcards(names, count)), outputs_(names_.size()), refusals_(names_.size()),
         results_(names_.size()), workers_(std::min<std::size_t>(DecodeThreads(), names_.size())),
         start_(std::chrono::steady_clock::now()), progress_(IsTerminal(2)) {
     // Refused before anything is converted: standard input, which a batch
@@ -225,7 +225,11 @@ class Batch {
       if (!results_[k].done && !all) break;
       if (!results_[k].lines.empty()) Print(results_[k].lines);
       // A failure whose lines were lost still says that it failed.
-      if (results_[k].lost && results_[k].failed) std::fprintf(stderr, "%s: %s", names_[k].c_str(), allocLine_.c_str());
+      if (results_[k].lost && results_[k].failed) {
+        WriteText(2, names_[k].data(), names_[k].size());
+        WriteText(2, ": ", 2);
+        WriteText(2, allocLine_);
+      }
       std::string().swap(results_[k].lines);
       printed_ = k + 1;
     }
@@ -234,7 +238,7 @@ class Batch {
   // Prints lines to standard error, over the progress line if one shows.
   void Print(const std::string& lines) {
     ClearProgress();
-    std::fputs(lines.c_str(), stderr);
+    WriteText(2, lines);
   }
 
   // Where standard error is a terminal and the run has taken more than a
@@ -249,14 +253,15 @@ class Batch {
     char line[160];
     const int n = std::snprintf(line, sizeof line, "\r%s: %zu of %zu files, %zu failed", program_.name, finished_,
                                 results_.size(), failed_);
-    std::fputs(line, stderr);
-    shown_ = static_cast<std::size_t>(std::max(n, 1) - 1);
-    std::fflush(stderr);
+    shown_ = static_cast<std::size_t>(std::clamp(n, 1, static_cast<int>(sizeof line) - 1) - 1);
+    WriteText(2, line, shown_ + 1);
   }
 
   void ClearProgress() {
     if (shown_ == 0) return;
-    std::fprintf(stderr, "\r%*s\r", static_cast<int>(shown_), "");
+    char blank[160];
+    const int n = std::snprintf(blank, sizeof blank, "\r%*s\r", static_cast<int>(shown_), "");
+    WriteText(2, blank, static_cast<std::size_t>(std::clamp(n, 0, static_cast<int>(sizeof blank) - 1)));
     shown_ = 0;
   }
 
@@ -269,12 +274,18 @@ class Batch {
     const std::size_t converted = finished_ - failed_;
     const std::size_t left = results_.size() - finished_;
     const int signal = Interrupted();
-    if (lost_) std::fprintf(stderr, "%s: lines of some files were lost: out of memory\n", program_.name);
+    char line[256];
+    if (lost_) {
+      const int n = std::snprintf(line, sizeof line, "%s: lines of some files were lost: out of memory\n", program_.name);
+      WriteText(2, line, static_cast<std::size_t>(std::clamp(n, 0, static_cast<int>(sizeof line) - 1)));
+    }
     if (results_.size() > 1 || signal != 0) {
-      char left_[64] = "";
-      if (left > 0) std::snprintf(left_, sizeof left_, ", %zu not converted", left);
-      std::fprintf(stderr, "%s: %s%zu %s converted, %zu failed%s\n", program_.name, signal != 0 ? "interrupted: " : "",
-                   converted, converted == 1 ? "file" : "files", failed_, left_);
+      char rest[64] = "";
+      if (left > 0) std::snprintf(rest, sizeof rest, ", %zu not converted", left);
+      const int n = std::snprintf(line, sizeof line, "%s: %s%zu %s converted, %zu failed%s\n", program_.name,
+                                  signal != 0 ? "interrupted: " : "", converted, converted == 1 ? "file" : "files",
+                                  failed_, rest);
+      WriteText(2, line, static_cast<std::size_t>(std::clamp(n, 0, static_cast<int>(sizeof line) - 1)));
     }
     if (signal != 0) return 128 + signal;
     // A file that was never done (a thread that could not go on) is a failure too.

@@ -9,13 +9,6 @@
 #include "output.h"
 #include "process.h"
 
-namespace {
-// Prints what a run has to say in one write, so that its lines stay whole
-// and together.
-void Print(const std::string& lines) {
-  if (!lines.empty()) std::fputs(lines.c_str(), stderr);
-}
-}  // namespace
 
 int RunConversion(const Program& run, int argc, char** argv) {
   Notes notes;
@@ -28,23 +21,28 @@ int RunConversion(const Program& run, int argc, char** argv) {
       std::unique_ptr<OutputFile> out;
       Outcome fault = run.convert(request, notes, out);
       if (!fault) fault = out->Commit(notes);
-      Print(RunMessages(run.name, notes, fault));
+      // What the run has to say, in one write, so that its lines stay whole
+      // and together.
+      WriteText(2, RunMessages(run.name, notes, fault));
       return fault ? 1 : 0;
     }
     if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-      std::printf("%s %s\n", run.name, ZOLT_VERSION);
+      WriteText(1, std::string(run.name) + " " + ZOLT_VERSION + "\n");
       return 0;
     }
-    std::printf(run.usage, argc > 0 ? argv[0] : run.name);
-    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-      std::fputs(run.help, stdout);
-      std::printf("See %s.\n", ManualPage(run.name).c_str());
+    char usage[4096];
+    std::snprintf(usage, sizeof usage, run.usage, argc > 0 ? argv[0] : run.name);
+    WriteText(1, usage, std::strlen(usage));
+    if (argc == 2 && AsksForHelp(argv[1])) {
+      WriteText(1, std::string(run.help) + VariableSetting("ZOLT_THREADS", "N") +
+                       " sets how many threads convert files and decode a compressed image.\nSee " +
+                       ManualPage(run.name) + ".\n");
       return 0;
     }
     return 5;
   } catch (const std::bad_alloc&) {
     // The notes gathered so far are not printed: each would need memory.
-    std::fputs(ErrorLine(Failure::kAllocate).c_str(), stderr);
+    WriteText(2, ErrorLine(Failure::kAllocate));
     return 1;
   }
 }

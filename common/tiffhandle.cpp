@@ -10,6 +10,7 @@
 #include <string>
 
 #include "pagewriter.h"
+#include "process.h"
 
 namespace {
 
@@ -103,8 +104,10 @@ void PrintMessage(const TiffMessages& messages, char (&text)[1024], const char* 
                   const char* fmt, va_list ap) {
   std::vsnprintf(text, sizeof text, fmt, ap);
   const char* prefix = messages.prefix != nullptr ? messages.prefix : "";
-  std::fprintf(stderr, "%s%s%s%s%s%s.\n", prefix, *prefix != '\0' ? ": " : "", module != nullptr ? module : "",
-               module != nullptr ? ": " : "", warning, text);
+  char line[2048];
+  const int n = std::snprintf(line, sizeof line, "%s%s%s%s%s%s.\n", prefix, *prefix != '\0' ? ": " : "",
+                              module != nullptr ? module : "", module != nullptr ? ": " : "", warning, text);
+  WriteText(2, line, static_cast<std::size_t>(std::clamp(n, 0, static_cast<int>(sizeof line) - 1)));
 }
 
 // Both return 1, handled: libtiff's global handlers stay silent.

@@ -3,7 +3,9 @@
 # with ca-certificates and git), this checkout's main cloned into
 # /root/project inside it, and the two commands of the README's Quick start
 # run there as root with a clean environment; then the Debian packages it
-# built, installed with apt, and the image loader's tests against them.
+# built, installed with apt, and the image loader's tests against them; and,
+# in a second new root with only a compiler, cmake, pkg-config and libtiff,
+# a packager's build of the programs alone.
 # Prints each step's status and time; fails if any fails. Every mount lives in a mount namespace of its
 # own and every folder under one temporary folder, both gone when it ends.
 #   scripts/fresh-root.sh
@@ -32,6 +34,8 @@ start=$(date +%s)
 mmdebstrap -q --variant=apt --include=ca-certificates,git bookworm "$work/root"
 echo "fresh root: $(($(date +%s) - start)) s"
 cp /etc/resolv.conf "$work/root/etc/resolv.conf"
+# A second, for a packager's build (below), before the first gets anything.
+cp -a "$work/root" "$work/bare"
 printf '%s\n' "$commands" >"$work/commands"
 
 # Inside: the checkout (read-only) to clone from, /proc, /dev and /dev/pts;
@@ -74,5 +78,29 @@ else
   tail -n 40 "$work/log"
 fi
 echo "fresh root, installed packages: status $status, $(($(date +%s) - start)) s"
+# A packager's build: the programs, the manual pages and the install rules
+# with cmake's defaults, in a root with nothing but build-essential, cmake,
+# pkg-config and libtiff-dev (no GoogleTest, Python or gdk-pixbuf).
+start=$(date +%s)
+bare=$work/bare
+mkdir -p "$bare/mnt/origin"
+mount --bind -o ro "$src" "$bare/mnt/origin"
+mount -t proc proc "$bare/proc"
+mount --rbind /dev "$bare/dev"
+if chroot "$bare" env -i HOME=/root PATH=/usr/sbin:/usr/bin:/sbin:/bin sh -ec "apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends build-essential cmake pkg-config \
+      libtiff-dev >/dev/null
+    git -c safe.directory='*' clone -q --branch main /mnt/origin /root/project && cd /root/project
+    cmake -S . -B build && cmake --build build && cmake --install build --prefix /tmp/inst
+    /tmp/inst/bin/zoltenc --version && /tmp/inst/bin/zoltdec --version
+    ls /tmp/inst/share/man/man1/zoltenc.1.gz /tmp/inst/share/man/man5/zolt.5.gz" </dev/null >"$work/log" 2>&1; then
+  grep -E 'is off|^zolt(enc|dec) ' "$work/log"
+  s=0
+else
+  s=1
+  status=1
+  tail -n 40 "$work/log"
+fi
+echo "fresh root, a packager's build with only build-essential, cmake, pkg-config and libtiff-dev: status $s, $(($(date +%s) - start)) s"
 exit $status
 INSIDE

@@ -2,8 +2,8 @@
 # Builds, static, the libraries of scripts/libraries that TARGET needs, from
 # Debian's sources at the versions given there, into build-TARGET/libs/inst,
 # and prints each one's version:
-#   win64, win32  every library, with mingw-w64's compilers, and GoogleTest for
-#                 win64 (whose tests run under Wine);
+#   win64, win32  every library, with mingw-w64's compilers, and GoogleTest
+#                 (the tests run under Wine);
 #   s390x         every library but LERC, whose code is little-endian only
 #                 (Debian's own s390x libtiff has no LERC either), and GoogleTest;
 #   fuzz          libtiff alone, instrumented as the fuzz targets are, over the
@@ -25,7 +25,7 @@ all=(zlib libdeflate libjpeg-turbo lerc liblzma libzstd libwebp libtiff)
 googletest=yes gtest_args=()
 case $target in
   win64) names=("${all[@]}") cc=x86_64-w64-mingw32-gcc-posix gtest_args=(-Dgtest_disable_pthreads=ON) ;;
-  win32) names=("${all[@]}") cc=i686-w64-mingw32-gcc-posix googletest=no ;;
+  win32) names=("${all[@]}") cc=i686-w64-mingw32-gcc-posix gtest_args=(-Dgtest_disable_pthreads=ON) ;;
   s390x) names=(zlib libdeflate libjpeg-turbo liblzma libzstd libwebp libtiff) cc=s390x-linux-gnu-gcc ;;
   fuzz) names=(libtiff) cc=clang googletest=no ;;
   *) echo "unknown target $target" >&2; exit 2 ;;

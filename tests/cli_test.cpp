@@ -44,7 +44,7 @@ std::vector<std::uint8_t> Zolt(int width, int height, const char* magic = "ZOLT"
 }
 
 const char* const kRgbError =
-    Err(Failure::kUnsupported, "zoltenc: $IN: 3 samples of 8 bits (RGB); reduce it to 256 colours first, e.g. convert $IN -colors 256 -type Palette "
+    Err(Failure::kUnsupported, "zoltenc: $IN: 3 samples of 8 bits (RGB); reduce it to 256 colours first, e.g. $CONVERT $IN -colors 256 -type Palette "
     "-depth 8 out.tif, or convert it to a ZOLT file's palette with zoltenc --palette\n");
 
 
@@ -83,11 +83,11 @@ const CliCase kCases[] = {
     {"EncRgb", kEnc, [](auto& in) { Tiff(in, [](TiffSpec& s) { s.samples = 3; s.photometric = PHOTOMETRIC_RGB; }); },
      "$OUT", 1, kRgbError, Output::kKept, true},
     {"EncCmyk", kEnc, [](auto& in) { Tiff(in, [](TiffSpec& s) { s.samples = 4; s.photometric = PHOTOMETRIC_SEPARATED; }); },
-     "$OUT", 1, Err(Failure::kUnsupported, "zoltenc: $IN: 4 samples of 8 bits (CMYK); reduce it to 256 colours first, e.g. convert $IN -colorspace sRGB "
+     "$OUT", 1, Err(Failure::kUnsupported, "zoltenc: $IN: 4 samples of 8 bits (CMYK); reduce it to 256 colours first, e.g. $CONVERT $IN -colorspace sRGB "
      "-colors 256 -type Palette -depth 8 out.tif\n"),
      Output::kAbsent},
     {"Enc16Bit", kEnc, [](auto& in) { Tiff(in, [](TiffSpec& s) { s.bits = 16; }); }, "$OUT", 1,
-     Err(Failure::kUnsupported, "zoltenc: $IN: 1 sample of 16 bits (greyscale); reduce it to 8 bits first, e.g. convert $IN -depth 8 out.tif\n"), Output::kAbsent},
+     Err(Failure::kUnsupported, "zoltenc: $IN: 1 sample of 16 bits (greyscale); reduce it to 8 bits first, e.g. $CONVERT $IN -depth 8 out.tif\n"), Output::kAbsent},
     {"EncSeparated", kEnc, [](auto& in) { Tiff(in, [](TiffSpec& s) { s.photometric = PHOTOMETRIC_SEPARATED; }); },
      "$OUT", 1, Err(Failure::kNotGreyOrPaletted, "zoltenc: $IN: photometric interpretation 5 (CMYK); only greyscale and paletted images convert\n"), Output::kAbsent},
     {"EncTooWide", kEnc, [](auto& in) { Tiff(in, [](TiffSpec& s) { s.width = 32768; s.height = 2; }); },
@@ -105,7 +105,7 @@ const CliCase kCases[] = {
        TIFFClose(tif);
      },
      "$OUT", 1, "zoltenc: $IN: 2 images; converting image 2 (23 x 17)\nzoltenc: $IN: image 2: 3 samples of 8 bits (RGB); "
-     "reduce it to 256 colours first, e.g. convert $IN -colors 256 -type Palette -depth 8 out.tif, or convert it to a ZOLT "
+     "reduce it to 256 colours first, e.g. $CONVERT $IN -colors 256 -type Palette -depth 8 out.tif, or convert it to a ZOLT "
      "file's palette with zoltenc --palette; image 1 would convert, "
      "but the second image of a file is the one converted\nError: source file should have 1 sample per pixel, and 8 bits "
      "per sample...\n", Output::kAbsent},
@@ -203,7 +203,9 @@ TEST_P(Cli, StatusMessageAndOutput) {
                                  c.fileLimit);
   EXPECT_EQ(r.status, c.status) << r.err;
   EXPECT_EQ(r.out, "");
-  const std::string want = Expand(c.err, {{"$IN", in}, {"$OUT", out}, {"$PAL", palette}});
+  // ImageMagick's converter is "magick" on Windows.
+  const std::string want =
+      Expand(c.err, {{"$IN", in}, {"$OUT", out}, {"$PAL", palette}, {"$CONVERT", kWindows ? "magick" : "convert"}});
   EXPECT_EQ(r.err.substr(r.err.size() - std::min(r.err.size(), want.size())), want) << r.err;
   if (c.status == 0) {
     EXPECT_EQ(r.err, want);
@@ -262,12 +264,14 @@ TEST(CliUsage, WrongArgumentCounts) {
 TEST(CliUsage, HelpAndVersion) {
   for (const std::string& program : {kEnc, kDec}) {
     const std::string name = program == kEnc ? "zoltenc" : "zoltdec";
-    for (const char* option : {"--help", "-h"}) {
+    for (const char* option : {"--help", "-h", "/?"}) {
+      if (!kWindows && std::string(option) == "/?") continue;  // a path on POSIX systems
       const RunResult help = RunProgram(program, {option});
       EXPECT_EQ(help.status, 0);
       EXPECT_EQ(help.out.rfind("Usage: " + AsRun(program) + (program == kEnc ? " in.tiff out.zolt\n" : " in.zolt out.tiff\n"), 0), 0U)
           << help.out;
       EXPECT_NE(help.out.find(kWindows ? "See doc\\" + name + ".1.html." : "See " + name + "(1)."), std::string::npos) << help.out;
+      EXPECT_NE(help.out.find(kWindows ? "\nset ZOLT_THREADS=N sets" : "\nZOLT_THREADS=N sets"), std::string::npos) << help.out;
       EXPECT_EQ(help.err, "");
     }
     const RunResult version = RunProgram(program, {"--version"});

@@ -74,14 +74,19 @@ zip)
   cpack -G ZIP --config "$build/CPackConfig.cmake" -B "$tmp/pkg" >/dev/null
   zip=$(ls "$tmp"/pkg/zolt-*-win*.zip)
   top=$(basename "$zip" .zip)
-  want="LICENSE README.md THIRD-PARTY.txt bin/zoltdec.exe bin/zoltenc.exe doc/zolt.5.html doc/zolt.css doc/zoltdec.1.html doc/zoltenc.1.html"
+  want="LICENSE.txt README.txt THIRD-PARTY.txt bin/zoltdec.exe bin/zoltenc.exe doc/zolt.5.html doc/zolt.css doc/zoltdec.1.html doc/zoltenc.1.html"
   [ "$(unzip -Z1 "$zip" | grep -v '/$' | sort)" = "$(echo $want | listed "$top/")" ] || fail "zip files: $(unzip -Z1 "$zip")"
   html=$(unzip -p "$zip" "$top/doc/zoltenc.1.html")
   for text in "<b>zoltenc</b> <i>in.tiff out.zolt</i>" 'href="zolt.css"' 'href="zoltdec.1.html"'; do
     printf '%s' "$html" | grep -qF "$text" || fail "zoltenc.1.html lacks $text"
   done
+  # Text with Windows' line ends; a README of its own, for Windows.
+  for text in README.txt LICENSE.txt THIRD-PARTY.txt; do
+    [ "$(unzip -p "$zip" "$top/$text" | grep -vc "$(printf '\r')\$")" -eq 0 ] || fail "$text has lines without CRLF"
+  done
+  unzip -p "$zip" "$top/README.txt" | grep -qF 'C:\zolt\bin' || fail "README.txt does not say how to add bin to PATH"
   # Every library linked in, at the version built, with its licence after it.
-  unzip -p "$zip" "$top/THIRD-PARTY.txt" >"$tmp/third-party"
+  unzip -p "$zip" "$top/THIRD-PARTY.txt" | tr -d '\r' >"$tmp/third-party"
   grep -v '^#' "$src/scripts/libraries" | while read -r name _ version; do
     grep -qxF "$name $version" "$tmp/third-party" || fail "THIRD-PARTY.txt lacks $name $version"
   done

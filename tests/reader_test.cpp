@@ -10,6 +10,7 @@
 #include "input.h"
 #include "memtiff.h"
 #include "readdata.h"
+#include "process.h"
 #include "tiffgen.h"
 #include "tiffhandle.h"
 
@@ -172,6 +173,7 @@ INSTANTIATE_TEST_SUITE_P(Layouts, Reader, testing::Combine(testing::ValuesIn(kCa
 // codec missing from a libtiff built from source makes users' files fail
 // as if they were damaged.
 TEST(Codecs, AsTheHostsLibtiff) {
+  if (!ZOLT_OWN_LIBTIFF) GTEST_SKIP() << "this build uses the host's own libtiff";
   std::string have;
   for (unsigned scheme = 1; scheme <= 0xFFFF; ++scheme) {
     if (TIFFIsCODECConfigured(static_cast<std::uint16_t>(scheme)) == 0) continue;
@@ -199,8 +201,25 @@ TEST(Messages, WordForWord) {
       {Failure::kTerminal, "Error: won't write binary data to a terminal\n"},
       {Failure::kWriteOutput, "Error: can't write output file\n"},
       {Failure::kAllocate, "Error: can't allocate temporary buffer\n"},
+      {Failure::kPaletteIsInput, "Error: palette file is the input file\n"},
+      {Failure::kNotInPalette, "Error: colours not in the palette\n"},
+      {Failure::kSameOutput, "Error: another input has the same output\n"},
+      {Failure::kInterrupted, "Error: interrupted\n"},
   };
   for (const auto& [failure, text] : rows) EXPECT_STREQ(Err(failure, "", 12, -34), text);
+}
+
+// A file name in the advice a refusal gives, as the system's shell takes it
+// (a POSIX shell; cmd on Windows), and the converter's name there.
+TEST(Messages, ShellWords) {
+  struct Row { const char* name; const char* posix; const char* windows; };
+  const Row rows[] = {
+      {"plain-name_1.tif", "plain-name_1.tif", "plain-name_1.tif"}, {"a b.tif", "'a b.tif'", "\"a b.tif\""},
+      {"a&b.tif", "'a&b.tif'", "\"a&b.tif\""},                     {"it's.tif", "'it'\\''s.tif'", "it's.tif"},
+      {"100%.tif", "'100%.tif'", "\"100%.tif\""},                  {"C:\\scans\\a.tif", "'C:\\scans\\a.tif'", "C:\\scans\\a.tif"},
+  };
+  for (const Row& row : rows) EXPECT_EQ(ShellWord(row.name), kWindowsBuild ? row.windows : row.posix) << row.name;
+  EXPECT_STREQ(kImageMagick, kWindowsBuild ? "magick" : "convert");
 }
 
 // ZOLT_THREADS overrides the processor count when it is a positive integer;
@@ -220,7 +239,8 @@ TEST(ReaderThreads, EnvironmentOverride) {
   SetEnvironment("ZOLT_THREADS", nullptr);
 }
 
-// Fixed points of the palettes the cases above expect.
+// Fixed points of the palettes the reader builds, which the cases above
+// expect too.
 TEST(ReaderPalette, KnownEntries) {
   struct Entry { std::uint16_t photometric; unsigned index; std::uint8_t rgb[3]; std::uint16_t bits = 8; };
   const Entry entries[] = {
@@ -236,7 +256,13 @@ TEST(ReaderPalette, KnownEntries) {
     TiffSpec spec;
     spec.photometric = e.photometric;
     spec.bits = e.bits;
-    const ZoltPalette palette = ExpectedPalette(spec);
+    const std::string path = TempDir() + "/in.tif";
+    WriteTestTiff(path, spec);
+    const TiffPtr tif(TIFFOpen(path.c_str(), "r"));
+    ZoltPalette palette{};
+    TiffImage image;
+    Notes notes;
+    ASSERT_TRUE(tif && !InspectTiff(tif.get(), palette, image, notes));
     EXPECT_EQ(std::memcmp(&palette.rgb[3 * e.index], e.rgb, 3), 0) << e.photometric << " " << e.index;
   }
 }

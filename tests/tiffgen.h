@@ -12,6 +12,13 @@
 #include "messages.h"
 #include "zoltfile.h"
 
+// Whether these tests are built for Windows.
+#ifdef _WIN32
+constexpr bool kWindowsBuild = true;
+#else
+constexpr bool kWindowsBuild = false;
+#endif
+
 struct TiffSpec {
   std::uint32_t width = 23;
   std::uint32_t height = 17;

@@ -8,6 +8,7 @@
 
 #include "matchpalette.h"
 #include "messages.h"
+#include "process.h"
 #include "readdata.h"
 
 namespace {
@@ -81,25 +82,15 @@ Outcome Check(TIFF* tif, const Fields& f, bool colours = false) {
   return {};
 }
 
-// A file name as a shell takes it, for a command the user may copy.
-std::string Quoted(const std::string& name) {
-  if (name.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789._+,@/-") ==
-      std::string::npos) {
-    return name;
-  }
-  std::string quoted = "'";
-  for (const char c : name) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
-
 // What was found, for the line before a refusal's message.
 std::string Found(Failure refusal, const Fields& f, const std::string& file) {
   switch (refusal) {
     case Failure::kUnsupported: {
       std::string found = std::to_string(f.samples) + (f.samples == 1 ? " sample of " : " samples of ") +
                           std::to_string(f.bits) + " bits (" + Kind(f.photometric) + "); ";
-      if (f.samples <= 2) return found + "reduce it to 8 bits first, e.g. convert " + Quoted(file) + " -depth 8 out.tif";
-      return found + "reduce it to 256 colours first, e.g. convert " + Quoted(file) +
+      const std::string convert = std::string(kImageMagick) + " " + ShellWord(file);
+      if (f.samples <= 2) return found + "reduce it to 8 bits first, e.g. " + convert + " -depth 8 out.tif";
+      return found + "reduce it to 256 colours first, e.g. " + convert +
              (f.photometric == PHOTOMETRIC_SEPARATED ? " -colorspace sRGB" : "") +
              " -colors 256 -type Palette -depth 8 out.tif" +
              (f.photometric == PHOTOMETRIC_RGB ? ", or convert it to a ZOLT file's palette with zoltenc --palette" : "");

@@ -126,8 +126,7 @@ int main(int argc, char** argv) {
                         "            image edited in RGB or renumbered; RGB and RGBA of 8 or 16 bits\n"
                         "            are taken too. game.zolt may be out.zolt, not in.tiff\n"
                         "  --batch FILE...\n"
-                        "            converts each NAME.tif or NAME.tiff to NAME.zolt beside it\n"
-                        "ZOLT_THREADS=N sets how many threads decode a compressed image.\n",
+                        "            converts each NAME.tif or NAME.tiff to NAME.zolt beside it\n",
                         Convert, kTiffExtensions, ".zolt", Failure::kOpenTiff, true},
                        argc, argv);
 }

@@ -3,6 +3,8 @@
 
 #include <atomic>
 #include <csignal>
+#include <cstdio>
+#include <cstring>
 
 #include "process.h"
 
@@ -43,3 +45,29 @@ void CatchInterrupts() {
 }
 
 int Interrupted() { return caught.load(std::memory_order_relaxed); }
+
+void WriteText(int fd, const char* text, std::size_t size) noexcept {
+  std::FILE* stream = fd == 1 ? stdout : stderr;
+  std::fwrite(text, 1, size, stream);
+  // Whole lines leave at once, as they did through stderr's own buffering.
+  if (stream == stderr) std::fflush(stream);
+}
+
+bool AsksForHelp(const char* arg) { return std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0; }
+
+std::string ShellWord(const std::string& name) {
+  if (name.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789._+,@/-") ==
+      std::string::npos) {
+    return name;
+  }
+  std::string quoted = "'";
+  for (const char c : name) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+const char kImageMagick[] = "convert";
+
+std::string VariableSetting(const char* name, const char* value) { return std::string(name) + "=" + value; }
+
+// The shell has expanded them.
+std::vector<std::string> ExpandWildcards(char** names, int count) { return {names, names + count}; }

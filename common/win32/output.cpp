@@ -141,7 +141,14 @@ OutputTarget InspectOutput(const std::string& path) {
 
 UniqueFd DuplicateStandardOutput() { return UniqueFd(_dup(1)); }
 
-UniqueFd OpenOutputStream(const std::string& path) { return OpenExisting(path, GENERIC_WRITE); }
+UniqueFd OpenOutputStream(const std::string& path) {
+  // With read access too where the device allows it: a console (CON,
+  // CONOUT$) tells that it is one only to a handle that may read it, and is
+  // then refused as a terminal. A pipe open for writing only takes a handle
+  // for writing only.
+  UniqueFd fd = OpenExisting(path, GENERIC_READ | GENERIC_WRITE);
+  return fd ? std::move(fd) : OpenExisting(path, GENERIC_WRITE);
+}
 
 // Windows has no file without a name: a delete disposition (CreateTempFile)
 // serves instead.

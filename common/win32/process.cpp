@@ -5,11 +5,16 @@
 // After windows.h, which it needs.
 #include <shellapi.h>
 
+#include <algorithm>
 #include <atomic>
 #include <bitset>
+#include <cstdio>
+#include <cstring>
+#include <exception>
 #include <string>
 #include <vector>
 
+#include "files.h"
 #include "process.h"
 #include "system.h"
 
@@ -62,3 +67,65 @@ BOOL WINAPI Note(DWORD event) {
 void CatchInterrupts() { SetConsoleCtrlHandler(Note, TRUE); }
 
 int Interrupted() { return caught.load(std::memory_order_relaxed); }
+
+void WriteText(int fd, const char* text, std::size_t size) noexcept {
+  std::FILE* stream = fd == 1 ? stdout : stderr;
+  // A console shows UTF-16: it would take the UTF-8 bytes for its code page.
+  const HANDLE console = GetStdHandle(fd == 1 ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+  DWORD mode = 0;
+  if (GetConsoleMode(console, &mode) != 0) {
+    try {
+      const std::wstring wide = Widen(std::string(text, size));
+      DWORD written = 0;
+      std::fflush(stream);
+      if (!wide.empty() && WriteConsoleW(console, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr) != 0) {
+        return;
+      }
+    } catch (const std::exception&) {  // no memory: the bytes, as they are
+    }
+  }
+  // Redirected: the bytes as they are, UTF-8 (docs/windows.md).
+  std::fwrite(text, 1, size, stream);
+  if (stream == stderr) std::fflush(stream);
+}
+
+bool AsksForHelp(const char* arg) {
+  return std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "/?") == 0;
+}
+
+std::string ShellWord(const std::string& name) {
+  // cmd splits a command at these, or expands them, outside double quotes
+  // (a file name holds no double quote).
+  if (name.find_first_of(" \t&|<>^()%!,;=") == std::string::npos) return name;
+  return "\"" + name + "\"";
+}
+
+const char kImageMagick[] = "magick";
+
+std::string VariableSetting(const char* name, const char* value) { return std::string("set ") + name + "=" + value; }
+
+std::vector<std::string> ExpandWildcards(char** names, int count) {
+  std::vector<std::string> expanded;
+  for (int i = 0; i < count; ++i) {
+    const std::string name = names[i];
+    const std::size_t cut = name.find_last_of(kPathSeparators);
+    std::vector<std::string> found;
+    WIN32_FIND_DATAW entry{};
+    HANDLE h = name.find_first_of("*?") == std::string::npos || (cut != std::string::npos &&
+                                                                 name.find_first_of("*?") < cut)
+                   ? INVALID_HANDLE_VALUE  // no pattern, or one in a folder's part: as given
+                   : FindFirstFileW(Widen(name).c_str(), &entry);
+    if (h != INVALID_HANDLE_VALUE) {
+      do {
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+          found.push_back(name.substr(0, cut == std::string::npos ? 0 : cut + 1) + Narrow(entry.cFileName));
+        }
+      } while (FindNextFileW(h, &entry) != 0);
+      FindClose(h);
+    }
+    std::sort(found.begin(), found.end());
+    if (found.empty()) found.push_back(name);
+    expanded.insert(expanded.end(), found.begin(), found.end());
+  }
+  return expanded;
+}
