@@ -4,12 +4,14 @@
 #   bench/run.sh           8192 x 8192 inputs, 5 runs each (CPU time: the fastest
 #                          of 15 alternating runs), sizes up to 32767 x 32767
 #   bench/run.sh --quick   small inputs, few runs: checks that the benchmark works
+#   bench/run.sh --many    the many-files comparison alone
 # Results go to build/bench/ (or $BENCH_DIR): report.md, scaling.png, raw data.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
-quick=0
+quick=0 many_only=0
 [ "${1:-}" = "--quick" ] && quick=1
+[ "${1:-}" = "--many" ] && many_only=1
 
 scripts/install-deps.sh hyperfine imagemagick graphicsmagick libvips-tools netpbm libtiff-tools gnuplot-nox time eatmydata
 scripts/build.sh >/dev/null
@@ -47,6 +49,69 @@ bench() {
     printf '%s\t%s\t%s\t%s\n' "$group" "${names[$i]}" "$median" "$(tail -n 1 peak.txt)" >>results.tsv
   done
 }
+
+many_files() {
+  # Many small files in one folder (320 x 200, 64 KB each), and a mixed one
+  # where a few large compressed images lie among them: one run of --batch
+  # over them all, against the file-by-file recipe (one process per file and
+  # processor) and against cp and dd conv=fdatasync file by file, each with
+  # its syncs and under eatmydata, and ImageMagick's mogrify writing raw
+  # pixels, which syncs nothing. Every command converts the whole folder over
+  # the outputs of the round before. Fastest of alternating rounds, CPU of the
+  # whole command and its children.
+  many=10000 large=3 side_large=4096 many_rounds=3
+  [ $quick = 1 ] && many=200 large=2 side_large=512 many_rounds=2
+  rm -rf many && mkdir -p many/small
+  "$bin/zolt_makeimage" 320 200 many/seed.tif none
+  for i in $(seq -w "$many"); do cp many/seed.tif "many/small/$i.tif"; done
+  rm many/seed.tif
+  cp -r many/small many/mixed
+  "$bin/zoltenc" --batch many/small/*.tif 2>/dev/null
+  mkdir many/dec && mv many/small/*.zolt many/dec/
+  for i in $(seq "$large"); do "$bin/zolt_makeimage" "$side_large" "$side_large" "many/mixed/large-$i.tif" lzw 64; done
+  mkdir -p many/raw
+  # Each command is a little script of its own, run by sh.
+  n=$(nproc)
+  recipe() { printf '%s\n' "$2" >"many/$1.sh"; }
+  recipe enc-batch "find many/small -name '*.tif' -print0 | xargs -0 $bin/zoltenc --batch"
+  recipe enc-files "find many/small -name '*.tif' -print0 | ZOLT_THREADS=1 xargs -0 -r -P $n -n 1 sh -c '$bin/zoltenc \"\$1\" \"\${1%.*}.zolt\"' sh"
+  recipe cp-files "find many/small -name '*.tif' -print0 | xargs -0 -P $n -I{} cp {} {}.cp"
+  recipe dd-files "find many/small -name '*.tif' -print0 | xargs -0 -P $n -I{} dd if={} of={}.dd bs=4M conv=fdatasync status=none"
+  recipe dd-files-nosync "find many/small -name '*.tif' -print0 | xargs -0 -P $n -I{} dd if={} of={}.dd bs=4M status=none"
+  recipe dec-batch "find many/dec -name '*.zolt' -print0 | xargs -0 $bin/zoltdec --batch"
+  recipe dec-files "find many/dec -name '*.zolt' -print0 | ZOLT_THREADS=1 xargs -0 -r -P $n -n 1 sh -c '$bin/zoltdec \"\$1\" \"\${1%.*}.tif\"' sh"
+  recipe mogrify "$(dirname "$im")/mogrify -path many/raw -format gray many/small/*.tif"
+  recipe mixed-batch "find many/mixed -name '*.tif' -print0 | xargs -0 $bin/zoltenc --batch"
+  recipe mixed-files "find many/mixed -name '*.tif' -print0 | ZOLT_THREADS=1 xargs -0 -r -P $n -n 1 sh -c '$bin/zoltenc \"\$1\" \"\${1%.*}.zolt\"' sh"
+  echo "many files: $many small, fastest of $many_rounds alternating runs"
+  /usr/bin/python3 "$root/bench/cputime.py" "$many_rounds" \
+    "zoltenc --batch" "sh many/enc-batch.sh" \
+    "zoltenc, file by file" "sh many/enc-files.sh" \
+    "cp, file by file" "sh many/cp-files.sh" \
+    "dd conv=fdatasync, file by file" "sh many/dd-files.sh" \
+    "zoltenc --batch, eatmydata" "eatmydata sh many/enc-batch.sh" \
+    "zoltenc, file by file, eatmydata" "eatmydata sh many/enc-files.sh" \
+    "cp, file by file, eatmydata" "eatmydata sh many/cp-files.sh" \
+    "dd, file by file, eatmydata" "eatmydata sh many/dd-files-nosync.sh" \
+    "zoltdec --batch" "sh many/dec-batch.sh" \
+    "zoltdec, file by file" "sh many/dec-files.sh" \
+    "ImageMagick mogrify to raw grey" "sh many/mogrify.sh" \
+    "zoltenc --batch, mixed folder" "sh many/mixed-batch.sh" \
+    "zoltenc, file by file, mixed folder" "sh many/mixed-files.sh" >many.tsv
+  # Peak memory: a batch of the mixed folder against one run on its largest file.
+  /usr/bin/time -o peak.txt -f %M "$bin/zoltenc" --batch many/mixed/*.tif 2>/dev/null
+  printf 'peak\tzoltenc --batch, mixed folder\t%s\n' "$(tail -n 1 peak.txt)" >>many.tsv
+  /usr/bin/time -o peak.txt -f %M "$bin/zoltenc" many/mixed/large-1.tif many/one.zolt
+  printf 'peak\tzoltenc, its largest file alone\t%s\n' "$(tail -n 1 peak.txt)" >>many.tsv
+  printf 'files\t%s\t%s\n' "$many" "$large" >>many.tsv
+  rm -rf many
+}
+
+if [ $many_only = 1 ]; then
+  many_files
+  /usr/bin/python3 "$root/bench/report.py" --many many.tsv | tee report-many.md
+  exit 0
+fi
 
 echo "making ${side} x ${side} inputs"
 for c in none lzw deflate; do "$bin/zolt_makeimage" "$side" "$side" "in-$c.tif" "$c"; done
@@ -115,61 +180,6 @@ printf 'files\t%s\t0\n' "$files" >sync.tsv
   "replacing, eatmydata" "eatmydata sh -c '$loop'" >>sync.tsv
 rm -rf small
 
-# Many small files in one folder (320 x 200, 64 KB each), and a mixed one
-# where a few large compressed images lie among them: one run of --batch
-# over them all, against the file-by-file recipe (one process per file and
-# processor) and against cp and dd conv=fdatasync file by file, each with
-# its syncs and under eatmydata, and ImageMagick's mogrify writing raw
-# pixels, which syncs nothing. Every command converts the whole folder over
-# the outputs of the round before. Fastest of alternating rounds, CPU of the
-# whole command and its children.
-many=10000 large=3 side_large=4096 many_rounds=3
-[ $quick = 1 ] && many=200 large=2 side_large=512 many_rounds=2
-rm -rf many && mkdir -p many/small
-"$bin/zolt_makeimage" 320 200 many/seed.tif none
-for i in $(seq -w "$many"); do cp many/seed.tif "many/small/$i.tif"; done
-rm many/seed.tif
-cp -r many/small many/mixed
-"$bin/zoltenc" --batch many/small/*.tif 2>/dev/null
-mkdir many/dec && mv many/small/*.zolt many/dec/
-for i in $(seq "$large"); do "$bin/zolt_makeimage" "$side_large" "$side_large" "many/mixed/large-$i.tif" lzw 64; done
-mkdir -p many/raw
-# Each command is a little script of its own, run by sh.
-n=$(nproc)
-recipe() { printf '%s\n' "$2" >"many/$1.sh"; }
-recipe enc-batch "find many/small -name '*.tif' -print0 | xargs -0 $bin/zoltenc --batch"
-recipe enc-files "find many/small -name '*.tif' -print0 | ZOLT_THREADS=1 xargs -0 -r -P $n -n 1 sh -c '$bin/zoltenc \"\$1\" \"\${1%.*}.zolt\"' sh"
-recipe cp-files "find many/small -name '*.tif' -print0 | xargs -0 -P $n -I{} cp {} {}.cp"
-recipe dd-files "find many/small -name '*.tif' -print0 | xargs -0 -P $n -I{} dd if={} of={}.dd bs=4M conv=fdatasync status=none"
-recipe dd-files-nosync "find many/small -name '*.tif' -print0 | xargs -0 -P $n -I{} dd if={} of={}.dd bs=4M status=none"
-recipe dec-batch "find many/dec -name '*.zolt' -print0 | xargs -0 $bin/zoltdec --batch"
-recipe dec-files "find many/dec -name '*.zolt' -print0 | ZOLT_THREADS=1 xargs -0 -r -P $n -n 1 sh -c '$bin/zoltdec \"\$1\" \"\${1%.*}.tif\"' sh"
-recipe mogrify "$(dirname "$im")/mogrify -path many/raw -format gray many/small/*.tif"
-recipe mixed-batch "find many/mixed -name '*.tif' -print0 | xargs -0 $bin/zoltenc --batch"
-recipe mixed-files "find many/mixed -name '*.tif' -print0 | ZOLT_THREADS=1 xargs -0 -r -P $n -n 1 sh -c '$bin/zoltenc \"\$1\" \"\${1%.*}.zolt\"' sh"
-echo "many files: $many small, fastest of $many_rounds alternating runs"
-/usr/bin/python3 "$root/bench/cputime.py" "$many_rounds" \
-  "zoltenc --batch" "sh many/enc-batch.sh" \
-  "zoltenc, file by file" "sh many/enc-files.sh" \
-  "cp, file by file" "sh many/cp-files.sh" \
-  "dd conv=fdatasync, file by file" "sh many/dd-files.sh" \
-  "zoltenc --batch, eatmydata" "eatmydata sh many/enc-batch.sh" \
-  "zoltenc, file by file, eatmydata" "eatmydata sh many/enc-files.sh" \
-  "cp, file by file, eatmydata" "eatmydata sh many/cp-files.sh" \
-  "dd, file by file, eatmydata" "eatmydata sh many/dd-files-nosync.sh" \
-  "zoltdec --batch" "sh many/dec-batch.sh" \
-  "zoltdec, file by file" "sh many/dec-files.sh" \
-  "ImageMagick mogrify to raw grey" "sh many/mogrify.sh" \
-  "zoltenc --batch, mixed folder" "sh many/mixed-batch.sh" \
-  "zoltenc, file by file, mixed folder" "sh many/mixed-files.sh" >many.tsv
-# Peak memory: a batch of the mixed folder against one run on its largest file.
-/usr/bin/time -o peak.txt -f %M "$bin/zoltenc" --batch many/mixed/*.tif 2>/dev/null
-printf 'peak\tzoltenc --batch, mixed folder\t%s\n' "$(tail -n 1 peak.txt)" >>many.tsv
-/usr/bin/time -o peak.txt -f %M "$bin/zoltenc" many/mixed/large-1.tif many/one.zolt
-printf 'peak\tzoltenc, its largest file alone\t%s\n' "$(tail -n 1 peak.txt)" >>many.tsv
-printf 'files\t%s\t%s\n' "$many" "$large" >>many.tsv
-rm -rf many
-
 # Peak resident KiB of one run of a command, appended to memory.tsv as:
 # layout, pixels per side, tool, peak KiB.
 peak() {
@@ -201,6 +211,7 @@ for n in $sizes; do
   rm -f scale.zolt
 done
 
+many_files
 /usr/bin/python3 "$root/bench/report.py" results.tsv cpu.tsv memory.tsv sync.tsv "$side" threads-*.tsv >report.md
 /usr/bin/python3 "$root/bench/report.py" --many many.tsv >>report.md
 gnuplot "$root/bench/scaling.gp"

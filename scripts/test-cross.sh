@@ -37,7 +37,7 @@ else
   fi
   scripts/install-deps.sh "$compiler" qemu-user "libtiff-dev:$arch" "libgtest-dev:$arch"
 fi
-BUILD_DIR=$dir scripts/build.sh "${toolchain[@]}" -DCMAKE_CROSSCOMPILING_EMULATOR="$emulator" >/dev/null
+BUILD_DIR=$dir scripts/build.sh "${toolchain[@]}" -DZOLT_TESTS=ON -DCMAKE_CROSSCOMPILING_EMULATOR="$emulator" >/dev/null
 echo "skipped on $arch: install, package (they install and package the host's build and run its programs)"
 echo "skipped on $arch: tifffile_reads_zoltdec_output, recipes, editors (they run the programs without the emulator)"
 # The command-line tests run every program under the emulator.

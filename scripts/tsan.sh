@@ -6,7 +6,7 @@
 set -eu
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
-BUILD_DIR=build-tsan scripts/build.sh -DZOLT_TSAN=ON >/dev/null
+BUILD_DIR=build-tsan scripts/build.sh -DZOLT_TSAN=ON -DZOLT_TESTS=ON >/dev/null
 export ZOLT_THREADS=4
 # Reports go to files: the tests capture standard error.
 logs=build-tsan/reports
