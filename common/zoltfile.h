@@ -77,6 +77,14 @@ inline std::uint64_t ZoltFileSize(const ZoltHeader& header) { return kZoltOverhe
 void EncodeZoltTail(const ZoltPalette& palette, std::uint8_t out[kZoltTailSize]);
 void DecodeZoltTail(const std::uint8_t in[kZoltTailSize], ZoltPalette& palette);
 
+// Where a viewer scales an image down by sampling (the gdk-pixbuf loader,
+// the Windows decoder): the source row or column, of source, at the centre
+// of result row or column i, of target; in 64 bits, since the product
+// reaches 2^31.
+constexpr std::uint32_t ZoltSample(std::uint32_t i, std::uint32_t source, std::uint32_t target) {
+  return static_cast<std::uint32_t>((2 * std::uint64_t{i} + 1) * source / (2 * std::uint64_t{target}));
+}
+
 // A component as 8 bits: 0 is 0, 63 is 255, each within 1 of c * 255 / 63.
 // Only the low 6 bits of a component count (a damaged or foreign file may
 // hold more), as they always have in a colour map.

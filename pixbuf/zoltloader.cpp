@@ -62,10 +62,9 @@ struct Context {
 bool Scaled(const Context& c) { return c.targetWidth != c.header.width || c.targetHeight != c.header.height; }
 
 // The source row or column (of source sides) at the centre of result row or
-// column i (of target sides), in 64 bits: the product reaches 2^31.
+// column i (of target sides).
 std::uint32_t Sample(int i, int source, int target) {
-  return static_cast<std::uint32_t>((2 * static_cast<std::uint64_t>(i) + 1) * static_cast<std::uint64_t>(source) /
-                                    (2 * static_cast<std::uint64_t>(target)));
+  return ZoltSample(static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(source), static_cast<std::uint32_t>(target));
 }
 
 bool Fail(Context& c, GError** error, GdkPixbufError code, const char* message) {

@@ -2,11 +2,12 @@
 # The text files of the Windows ZIP, with Windows' line ends (CRLF): its own
 # README.txt, made from the README's sections that hold on Windows (the
 # introduction, "On Windows", the images taken, the messages, the file
-# format), pointing to the HTML pages the ZIP holds; LICENSE.txt; and
-# THIRD-PARTY.txt, where the build has one.
-#   ziptexts.sh SOURCE_DIR THIRD_PARTY_OR_EMPTY OUT_DIR
+# format), pointing to the HTML pages the ZIP holds; LICENSE.txt;
+# THIRD-PARTY.txt, where the build has one; and each further file named.
+#   ziptexts.sh SOURCE_DIR THIRD_PARTY_OR_EMPTY OUT_DIR [FILE ...]
 set -eu
 src=$1 third=$2 out=$3
+shift 3
 mkdir -p "$out"
 crlf() { sed 's/\r*$/\r/'; }
 {
@@ -26,3 +27,4 @@ crlf() { sed 's/\r*$/\r/'; }
 } | crlf >"$out/README.txt"
 crlf <"$src/LICENSE" >"$out/LICENSE.txt"
 if [ -n "$third" ]; then crlf <"$third" >"$out/THIRD-PARTY.txt"; fi
+for file in "$@"; do crlf <"$file" >"$out/$(basename "$file")"; done

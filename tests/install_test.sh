@@ -58,13 +58,13 @@ package)
   fi
   ;;
 dlls)
-  # The programs load no DLL but Windows' own, and are Windows programs for
-  # the build's processor.
-  for exe in "$build"/zoltenc.exe "$build"/zoltdec.exe; do
+  # The programs and the decoder load no DLL but Windows' own, and are
+  # Windows programs for the build's processor.
+  for exe in "$build"/zoltenc.exe "$build"/zoltdec.exe "$build"/zoltwic.dll; do
     "$objdump" -f "$exe" | grep -Eq 'file format pei-(x86-64|i386)' || fail "$exe: $("$objdump" -f "$exe")"
     for dll in $("$objdump" -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z'); do
       case $dll in
-        kernel32.dll | msvcrt.dll | shell32.dll | user32.dll | advapi32.dll) ;;
+        kernel32.dll | msvcrt.dll | shell32.dll | user32.dll | advapi32.dll | ole32.dll) ;;
         *) fail "$exe needs $dll" ;;
       esac
     done
@@ -74,14 +74,15 @@ zip)
   cpack -G ZIP --config "$build/CPackConfig.cmake" -B "$tmp/pkg" >/dev/null
   zip=$(ls "$tmp"/pkg/zolt-*-win*.zip)
   top=$(basename "$zip" .zip)
-  want="LICENSE.txt README.txt THIRD-PARTY.txt bin/zoltdec.exe bin/zoltenc.exe doc/zolt.5.html doc/zolt.css doc/zoltdec.1.html doc/zoltenc.1.html"
+  want="LICENSE.txt README.txt THIRD-PARTY.txt bin/zoltdec.exe bin/zoltenc.exe bin/zoltwic.dll doc/zolt.5.html doc/zolt.css
+    doc/zoltdec.1.html doc/zoltenc.1.html install-decoder.cmd uninstall-decoder.cmd"
   [ "$(unzip -Z1 "$zip" | grep -v '/$' | sort)" = "$(echo $want | listed "$top/")" ] || fail "zip files: $(unzip -Z1 "$zip")"
   html=$(unzip -p "$zip" "$top/doc/zoltenc.1.html")
   for text in "<b>zoltenc</b> <i>in.tiff out.zolt</i>" 'href="zolt.css"' 'href="zoltdec.1.html"'; do
     printf '%s' "$html" | grep -qF "$text" || fail "zoltenc.1.html lacks $text"
   done
   # Text with Windows' line ends; a README of its own, for Windows.
-  for text in README.txt LICENSE.txt THIRD-PARTY.txt; do
+  for text in README.txt LICENSE.txt THIRD-PARTY.txt install-decoder.cmd uninstall-decoder.cmd; do
     [ "$(unzip -p "$zip" "$top/$text" | grep -vc "$(printf '\r')\$")" -eq 0 ] || fail "$text has lines without CRLF"
   done
   unzip -p "$zip" "$top/README.txt" | grep -qF 'C:\zolt\bin' || fail "README.txt does not say how to add bin to PATH"
