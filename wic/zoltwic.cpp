@@ -74,6 +74,22 @@ HRESULT Give(T* object, REFIID iid, void** out) {
   return hr;
 }
 
+// What a ZOLT file has none of, for the decoder and its frame alike:
+// metadata, colour contexts, a thumbnail of its own.
+HRESULT NoMetadata(IWICMetadataQueryReader** reader) {
+  if (reader != nullptr) *reader = nullptr;
+  return WINCODEC_ERR_UNSUPPORTEDOPERATION;
+}
+HRESULT NoColorContexts(UINT* actual) {
+  if (actual == nullptr) return E_INVALIDARG;
+  *actual = 0;
+  return S_OK;
+}
+HRESULT NoThumbnail(IWICBitmapSource** thumbnail) {
+  if (thumbnail != nullptr) *thumbnail = nullptr;
+  return WINCODEC_ERR_CODECNOTHUMBNAIL;
+}
+
 // IUnknown for an object whose interface is I (identified by *kIid):
 // reference counting, and the count of objects alive that DllCanUnloadNow
 // asks for.
@@ -148,18 +164,12 @@ class Frame final : public Object<IWICBitmapFrameDecode, &IID_IWICBitmapFrameDec
 
   // IWICBitmapFrameDecode
   HRESULT STDMETHODCALLTYPE GetMetadataQueryReader(IWICMetadataQueryReader** reader) override {
-    if (reader != nullptr) *reader = nullptr;
-    return WINCODEC_ERR_UNSUPPORTEDOPERATION;
+    return NoMetadata(reader);
   }
   HRESULT STDMETHODCALLTYPE GetColorContexts(UINT /*count*/, IWICColorContext** /*contexts*/, UINT* actual) override {
-    if (actual == nullptr) return E_INVALIDARG;
-    *actual = 0;
-    return S_OK;
+    return NoColorContexts(actual);
   }
-  HRESULT STDMETHODCALLTYPE GetThumbnail(IWICBitmapSource** thumbnail) override {
-    if (thumbnail != nullptr) *thumbnail = nullptr;
-    return WINCODEC_ERR_CODECNOTHUMBNAIL;
-  }
+  HRESULT STDMETHODCALLTYPE GetThumbnail(IWICBitmapSource** thumbnail) override { return NoThumbnail(thumbnail); }
 
   // IWICBitmapSourceTransform: any size up to the image's own, 8-bit
   // indices, no rotation.
@@ -241,22 +251,16 @@ class Decoder final : public Object<IWICBitmapDecoder, &IID_IWICBitmapDecoder> {
   }
   HRESULT STDMETHODCALLTYPE CopyPalette(IWICPalette* /*palette*/) override { return WINCODEC_ERR_PALETTEUNAVAILABLE; }
   HRESULT STDMETHODCALLTYPE GetMetadataQueryReader(IWICMetadataQueryReader** reader) override {
-    if (reader != nullptr) *reader = nullptr;
-    return WINCODEC_ERR_UNSUPPORTEDOPERATION;
+    return NoMetadata(reader);
   }
   HRESULT STDMETHODCALLTYPE GetPreview(IWICBitmapSource** preview) override {
     if (preview != nullptr) *preview = nullptr;
     return WINCODEC_ERR_UNSUPPORTEDOPERATION;
   }
   HRESULT STDMETHODCALLTYPE GetColorContexts(UINT /*count*/, IWICColorContext** /*contexts*/, UINT* actual) override {
-    if (actual == nullptr) return E_INVALIDARG;
-    *actual = 0;
-    return S_OK;
+    return NoColorContexts(actual);
   }
-  HRESULT STDMETHODCALLTYPE GetThumbnail(IWICBitmapSource** thumbnail) override {
-    if (thumbnail != nullptr) *thumbnail = nullptr;
-    return WINCODEC_ERR_CODECNOTHUMBNAIL;
-  }
+  HRESULT STDMETHODCALLTYPE GetThumbnail(IWICBitmapSource** thumbnail) override { return NoThumbnail(thumbnail); }
   HRESULT STDMETHODCALLTYPE GetFrameCount(UINT* count) override {
     if (count == nullptr) return E_INVALIDARG;
     *count = 1;
