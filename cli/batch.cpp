@@ -53,7 +53,11 @@ class Batch {
  public:
   Batch(const Program& program, char** names, int count)
       : program_(program), names_(ExpandWildcards(names, count)), outputs_(names_.size()), refusals_(names_.size()),
-        results_(names_.size()), workers_(std::min<std::size_t>(DecodeThreads(), names_.size())),
+        results_(names_.size()),
+        workers_(std::max<std::size_t>(1, std::min<std::size_t>(DecodeThreads(), names_.size()))),
+        // Each file decodes on its share of the threads: all of them when it
+        // is the only one.
+        threadsPerFile_(static_cast<unsigned>(std::max<std::size_t>(1, DecodeThreads() / workers_))),
         start_(std::chrono::steady_clock::now()), progress_(IsTerminal(2)) {
     // Refused before anything is converted: standard input, which a batch
     // cannot share out, and a second input with the same output as another.
@@ -125,13 +129,10 @@ class Batch {
       Done(i, {}, refusals_[i], false);
       return;
     }
-    // Each file decodes on its share of the threads: all of them when it is
-    // the only one.
     Notes notes;
     std::unique_ptr<OutputFile> out;
-    const auto threads = static_cast<unsigned>(std::max<std::size_t>(1, DecodeThreads() / workers_));
     const char* name = names_[i].c_str();
-    Outcome fault = program_.convert({name, outputs_[i].c_str(), nullptr, name, threads}, notes, out);
+    Outcome fault = program_.convert({name, outputs_[i].c_str(), nullptr, name, threadsPerFile_}, notes, out);
     if (!fault) fault = out->Finish();
     if (fault) {
       out.reset();  // nothing of it stays
@@ -298,6 +299,7 @@ class Batch {
   std::vector<Outcome> refusals_;
   std::vector<Result> results_;  // under printMutex_
   std::size_t workers_;
+  unsigned threadsPerFile_;
   std::atomic<std::size_t> next_{0};
   std::mutex pendingMutex_;
   std::vector<Pending> pending_;  // under pendingMutex_, then the last thread's
