@@ -14,7 +14,7 @@ quick=0 many_only=0
 [ "${1:-}" = "--many" ] && many_only=1
 
 scripts/install-deps.sh hyperfine imagemagick graphicsmagick libvips-tools netpbm libtiff-tools gnuplot-nox time eatmydata
-scripts/build.sh >/dev/null
+scripts/build.sh -DZOLT_TESTS=ON >/dev/null  # with the image maker
 bin=$root/build
 out=${BENCH_DIR:-$root/build/bench}
 mkdir -p "$out"

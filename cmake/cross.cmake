@@ -1,12 +1,12 @@
 # Builds for another Debian architecture: configure with -DZOLT_ARCH=i386,
 # armhf or arm64 (Debian's multiarch libtiff-dev:ARCH and libgtest-dev:ARCH),
 # or s390x (libtiff, its codecs' libraries and GoogleTest built from Debian's
-# sources into ZOLT_CROSS_PREFIX by scripts/libraries.sh, and nothing else
+# sources into ZOLT_CROSS_PREFIX by scripts/targets/libraries.sh, and nothing else
 # looked for), and
 # -DCMAKE_CROSSCOMPILING_EMULATOR=qemu-... to run what it builds
-# (scripts/test-cross.sh does it all). For Windows, -DZOLT_ARCH=win64 or
+# (scripts/targets/cross.sh does it all). For Windows, -DZOLT_ARCH=win64 or
 # win32: mingw-w64's compilers with POSIX threads (std::thread needs them),
-# the libraries likewise (scripts/test-windows.sh).
+# the libraries likewise (scripts/targets/windows.sh).
 set(CMAKE_SYSTEM_NAME Linux)
 # try_compile projects need the choice too.
 list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES ZOLT_ARCH ZOLT_CROSS_PREFIX)

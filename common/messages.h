@@ -18,7 +18,7 @@ enum class Failure {
   kNotZolt,        // it does not start with the magic
   kTruncated,      // it ends before its palette
   kInvalidSize,    // its header's width or height is below 1 (two numbers)
-  kUnsupported,    // a TIFF image that is not 1 sample of up to 8 bits
+  kUnsupported,    // a TIFF image of a layout InspectTiff does not take
   kNotGreyOrPaletted,  // nor greyscale or paletted (its line alone has no "Error: ")
   kNoColourMap,    // a paletted TIFF image without its colour map
   kTooLarge,       // a TIFF image a ZOLT header cannot hold (two numbers)

@@ -12,10 +12,7 @@
 set -eu
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh mmdebstrap git
-
-# The Quick start: the lines of the first code block under its heading.
-commands=$(awk '/^## Quick start/ { q = 1; next } q && /^```/ { if (b) exit; b = 1; next } b' README.md)
-[ "$(printf '%s\n' "$commands" | grep -c .)" -eq 2 ] || { echo "the README's Quick start is not two commands:"; echo "$commands"; exit 1; }
+. scripts/lib.sh
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/zolt-fresh-root.XXXXXX")
 cleanup() {
@@ -30,23 +27,26 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
+# The Quick start: the lines of its block.
+if [ "$(readme_blocks "Quick start" '```sh' "$work/quick")" -ne 1 ] || [ "$(grep -c . "$work/quick1")" -ne 2 ]; then
+  echo "the README's Quick start is not one block of two commands"
+  exit 1
+fi
+
 start=$(date +%s)
-mmdebstrap -q --variant=apt --include=ca-certificates,git bookworm "$work/root"
+new_root "$work/root" ca-certificates,git
 echo "fresh root: $(($(date +%s) - start)) s"
 cp /etc/resolv.conf "$work/root/etc/resolv.conf"
 # A second, for a packager's build (below), before the first gets anything.
 cp -a "$work/root" "$work/bare"
-printf '%s\n' "$commands" >"$work/commands"
 
 # Inside: the checkout (read-only) to clone from, /proc, /dev and /dev/pts;
 # one PID namespace, so that nothing started inside outlives it.
 unshare --mount --pid --fork --kill-child sh -eu -s "$PWD" "$work" <<'INSIDE'
 src=$1 work=$2 root=$2/root
+. "$src/scripts/lib.sh"
 mount --make-rprivate /
-mkdir -p "$root/mnt/origin"
-mount --bind -o ro "$src" "$root/mnt/origin"
-mount -t proc proc "$root/proc"
-mount --rbind /dev "$root/dev"
+enter_root "$root" "$src"
 in_root() { chroot "$root" env -i HOME=/root PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin sh -c "$1"; }
 in_root "git -c safe.directory='*' clone -q --branch main /mnt/origin /root/project" </dev/null
 status=0
@@ -61,7 +61,7 @@ while IFS= read -r command; do
     tail -n 40 "$work/log"
   fi
   echo "fresh root, /root/project: $command: status $s, $(($(date +%s) - start)) s"
-done <"$work/commands"
+done <"$work/quick1"
 [ $status -eq 0 ] || exit 1
 # Then the two packages, installed with apt as a user would, so that
 # Debian's triggers register the image loader and the MIME type; the
@@ -71,7 +71,7 @@ start=$(date +%s)
 if in_root "cd /root/project && (cd build && cpack -G DEB -B /tmp/packages) >/dev/null &&
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
       /tmp/packages/zolt_*.deb /tmp/packages/zolt-gdk-pixbuf_*.deb >/dev/null &&
-    python3 tests/pixbuf_test.py && scripts/screenshots.sh --check" </dev/null >"$work/log" 2>&1; then
+    python3 tests/pixbuf_test.py && scripts/release/screenshots.sh --check" </dev/null >"$work/log" 2>&1; then
   grep -E 'passed|eog:' "$work/log"
 else
   status=1
@@ -83,10 +83,7 @@ echo "fresh root, installed packages: status $status, $(($(date +%s) - start)) s
 # pkg-config and libtiff-dev (no GoogleTest, Python or gdk-pixbuf).
 start=$(date +%s)
 bare=$work/bare
-mkdir -p "$bare/mnt/origin"
-mount --bind -o ro "$src" "$bare/mnt/origin"
-mount -t proc proc "$bare/proc"
-mount --rbind /dev "$bare/dev"
+enter_root "$bare" "$src"
 if chroot "$bare" env -i HOME=/root PATH=/usr/sbin:/usr/bin:/sbin:/bin sh -ec "apt-get update -qq
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends build-essential cmake pkg-config \
       libtiff-dev >/dev/null

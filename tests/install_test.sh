@@ -88,7 +88,7 @@ zip)
   unzip -p "$zip" "$top/README.txt" | grep -qF 'C:\zolt\bin' || fail "README.txt does not say how to add bin to PATH"
   # Every library linked in, at the version built, with its licence after it.
   unzip -p "$zip" "$top/THIRD-PARTY.txt" | tr -d '\r' >"$tmp/third-party"
-  grep -v '^#' "$src/scripts/libraries" | while read -r name _ version; do
+  grep -v '^#' "$src/scripts/targets/libraries" | while read -r name _ version; do
     grep -qxF "$name $version" "$tmp/third-party" || fail "THIRD-PARTY.txt lacks $name $version"
   done
   grep -q 'Permission is hereby granted' "$tmp/third-party" || fail "THIRD-PARTY.txt holds no licence text"

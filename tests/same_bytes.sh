@@ -12,6 +12,7 @@
 # cases' names) to leave out, for a difference the caller has explained.
 #   same_bytes.sh BUILD_A BUILD_B [WRAPPER [LEAVE_OUT]]
 set -eu
+. scripts/lib.sh
 a=$1 b=$2 wrapper=${3:-} leave_out=${4:-}
 exe=""
 [ ! -f "$b/zoltenc.exe" ] || exe=.exe  # a Windows build
@@ -27,28 +28,24 @@ done
 for f in "$tmp"/seeds/zolt/* fuzz/corpus/zolt/*; do
   n=$((n + 1)) && cp "$f" "$tmp/zolt/$n"
 done
+# The second build's run matches the first's.
+same_b() {
+  sb=0
+  rm -f "$out"
+  # shellcheck disable=SC2086
+  $wrapper "$b/$program$exe" "$in" "$out" 2>"$tmp/err.b" || sb=$?
+  [ "$sa" = "$sb" ] && [ "$(tail -n 1 "$tmp/err.a")" = "$(tail -n 1 "$tmp/err.b")" ] || return 1
+  if [ -f "$out" ] || [ -f "$tmp/out.a" ]; then cmp -s "$tmp/out.a" "$out" || return 1; fi
+}
 # One program of both builds on one input, into the same output path.
 same() {
   program=$1 in=$2 out=$3
   sa=0
   "$a/$program" "$in" "$out" 2>"$tmp/err.a" || sa=$?
   [ ! -f "$out" ] || mv "$out" "$tmp/out.a"
-  # Under Wine a program now and then loses its standard error (see
-  # scripts/test-windows.sh): a difference runs the second build again, up
-  # to twice, and says so.
-  for try in 1 2 3; do
-    sb=0
-    rm -f "$out"
-    # shellcheck disable=SC2086
-    $wrapper "$b/$program$exe" "$in" "$out" 2>"$tmp/err.b" || sb=$?
-    differs=0
-    [ "$sa" = "$sb" ] || differs=1
-    [ "$(tail -n 1 "$tmp/err.a")" = "$(tail -n 1 "$tmp/err.b")" ] || differs=1
-    if [ -f "$out" ] || [ -f "$tmp/out.a" ]; then cmp -s "$tmp/out.a" "$out" || differs=1; fi
-    [ "$differs" = 1 ] && [ -n "$wrapper" ] && [ "$try" -lt 3 ] || break
-    echo "ran again after a difference: $program $in"
-  done
-  if [ "$differs" = 1 ]; then
+  status=0
+  if [ -n "$wrapper" ]; then under_wine "$program $in" same_b "$@" || status=1; else same_b "$@" || status=1; fi
+  if [ "$status" = 1 ]; then
     echo "FAIL: $program $in: status $sa and $sb"; diff "$tmp/err.a" "$tmp/err.b" || true
     exit 1
   fi

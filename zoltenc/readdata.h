@@ -33,7 +33,7 @@ class PixelSink {
 
 // Decodes the image InspectTiff checked and hands it to sink in bands of
 // rows: a few strips, part of one large strip, or one row of tiles. Memory
-// stays a few MiB per thread whatever the image size: one band and, for
+// stays bounded per thread whatever the image size: one band and, for
 // tiles, one tile.
 //
 // A compressed image of several bands is decoded on up to threads threads,

@@ -16,8 +16,8 @@ output must be there, and at random moments (the process group killed first,
 then the cut), when an output must be its complete old or new bytes and a new
 name absent or complete. Last, a clean run must leave no temporary file.
 
-  powerloss.py BUILD_DIR [CUTS]   the scenarios against BUILD_DIR's programs (scripts/power-loss.sh)
-  powerloss.py serve MNT CTL      the disk (the scenarios start it)
+  power-loss.py BUILD_DIR [CUTS]   the scenarios against BUILD_DIR's programs (scripts/sweeps/power-loss.sh)
+  power-loss.py serve MNT CTL      the disk (the scenarios start it)
 """
 import copy
 import ctypes

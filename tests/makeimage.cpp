@@ -1,5 +1,5 @@
-// Writes a benchmark input: an 8-bit greyscale TIFF of smooth gradients with
-// a little noise, so that compression ratios are realistic.
+// Writes a test or benchmark input: an 8-bit greyscale TIFF of smooth
+// gradients with a little noise, so that compression ratios are realistic.
 //   zolt_makeimage WIDTH HEIGHT OUT.tif none|lzw|deflate [ROWS|tSIDE]
 // deflate uses the horizontal predictor. Strips have ROWS rows (64 unless
 // given); tSIDE gives SIDE x SIDE tiles instead.

@@ -16,11 +16,12 @@
 # converted by the others or named as not converted, with a failure status,
 # and the README's recovery command must finish the job, converting only what
 # is missing.
-#   scripts/test-cluster.sh [RECIPE_FILE]   (default: the one the README prints)
+#   scripts/targets/cluster.sh [RECIPE_FILE]   (default: the one the README prints)
 set -euo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/../.."
 scripts/install-deps.sh mmdebstrap rsync openssh-client iproute2 >/dev/null
-scripts/build.sh >/dev/null
+. scripts/lib.sh
+scripts/build.sh -DZOLT_TESTS=ON >/dev/null  # with the image maker
 (cd build && cpack -G DEB >/dev/null)
 deb=$(ls "$PWD"/build/zolt_*_amd64.deb)
 
@@ -30,22 +31,20 @@ mkdir -p "$cache"
 if [ ! -f "$cache/base.tar" ]; then
   # (mmdebstrap takes the format from the name: a tarball ends in .tar.)
   rm -rf "$cache/base.part.tar"
-  mmdebstrap -q --variant=apt --include=openssh-server,rsync,libtiff6,perl bookworm "$cache/base.part.tar"
+  new_root "$cache/base.part.tar" openssh-server,rsync,libtiff6,perl
   mv "$cache/base.part.tar" "$cache/base.tar"
 fi
 
-# The README's recipe (the block that names --sshlogin) and its recovery line.
-recipe=${1:-}
-if [ -z "$recipe" ]; then
-  recipe=$(mktemp)
-  awk '/^#+ Converting many files/ { s = 1; next } s && /^##/ { exit }
-       s && /^```sh/ { b = ""; f = 1; next } s && /^```/ { if (b ~ /--sshlogin/) { printf "%s", b; exit } f = 0; next }
-       f { b = b $0 "\n" }' README.md >"$recipe"
-fi
-grep -q -- --sshlogin "$recipe" || { echo "no multi-machine recipe in the README"; exit 1; }
-
 work=$(mktemp -d "${TMPDIR:-/tmp}/zolt-cluster.XXXXXX")
 trap 'rm -rf "$work"' EXIT
+# The README's recipe (the block that names --sshlogin), unless one is given.
+if [ -n "${1:-}" ]; then
+  cp "$1" "$work/recipe"
+else
+  readme_blocks "Converting many files" '```sh' "$work/readme" >/dev/null
+  cp "$(grep -l -- --sshlogin "$work"/readme*)" "$work/recipe" 2>/dev/null || true
+fi
+grep -q -- --sshlogin "$work/recipe" || { echo "no multi-machine recipe in the README"; exit 1; }
 for h in host1 host2; do
   mkdir "$work/$h"
   tar -C "$work/$h" -xf "$cache/base.tar"
@@ -53,12 +52,12 @@ for h in host1 host2; do
   chroot "$work/$h" dpkg -i /tmp/zolt.deb >/dev/null
   rm "$work/$h/tmp/zolt.deb"
 done
-cp "$recipe" "$work/recipe"
 
 # Everything from here runs in namespaces of the run's own: a network with
 # only its loopback, and PIDs that all end with it.
 cat >"$work/inside.sh" <<'INSIDE'
 src=$1 work=$2
+. "$src/scripts/lib.sh"
 mount --make-rprivate /
 mount -t proc proc /proc  # this PID namespace's processes, for ps (parallel asks it)
 ip link set lo up
@@ -105,22 +104,14 @@ for h in host1 host2; do
 done
 
 # The folder: names that break shell quoting, and two images that must fail.
-names=("my photo.tif" "-lead.tif" "UP.TIFF" "low.tiff" "sub/in'ner.Tif" "sub/plain.tif" "\$HOME.tif" "back\`tick.tif"
-       "a&b.tif" "semi;colon.tif" "star*.tif" "tab	name.tif" "trailing .tif" "été 😀.tif" 'dq"uote.tif' "sub/deep/x.tif")
+mapfile -t names <<<"$awkward_names"
+names+=("\$HOME.tif" "back\`tick.tif" "a&b.tif" "semi;colon.tif" "star*.tif" "tab	name.tif" "trailing .tif" "été 😀.tif" 'dq"uote.tif' "sub/deep/x.tif")
 for i in $(seq 20); do names+=("many/file $i.tif"); done
 make_folder() {
   cd "$work"
-  rm -rf "$work/data" && mkdir -p "$work/data/images/sub/deep" "$work/data/images/many" "$work/want"
-  local i=0 name
-  for name in "${names[@]}"; do
-    i=$((i + 1))
-    "$build/zolt_makeimage" $((40 + i * 3)) 30 "$work/data/images/$name" lzw
-    "$build/zoltenc" "$work/data/images/$name" "$work/want/$i.zolt"
-  done
-  for bad in "sub/rgb.tif" "rgb two.tif"; do
-    /usr/bin/python3 -c 'import sys, numpy, tifffile; tifffile.imwrite(sys.argv[1], numpy.zeros((4, 4, 3), numpy.uint8))' \
-      "$work/data/images/$bad"
-  done
+  rm -rf "$work/data" "$work/want" && mkdir -p "$work/data/images" "$work/want"
+  printf '%s\n' "${names[@]}" | make_images "$build" "$work/data/images" "$work/want"
+  rgb_images "$work/data/images/sub/rgb.tif" "$work/data/images/rgb two.tif"
   cd "$work/data"
 }
 # Every good file converted to a local run's bytes; prints how many are.

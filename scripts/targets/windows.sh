@@ -1,7 +1,7 @@
 #!/bin/sh
 # Builds zoltenc.exe and zoltdec.exe for 64-bit and 32-bit Windows with
 # mingw-w64 (build-win64/, build-win32/), with libtiff, its codecs' libraries
-# and GoogleTest built for each from Debian's sources (scripts/libraries.sh),
+# and GoogleTest built for each from Debian's sources (scripts/targets/libraries.sh),
 # all linked statically; packs each into a ZIP with the libraries' licences;
 # and runs the tests of each build under Wine, 64-bit under wine64 and
 # 32-bit under Debian's wine32:i386:
@@ -9,24 +9,17 @@
 #   - the command-line tests of this machine's build (build/), running the
 #     Windows programs through Wine (the test programs fork, which Windows
 #     programs cannot);
-#   - the byte comparison of the Linux and the Windows programs' outputs.
+#   - the byte comparison of the Linux and the Windows programs' outputs;
+#   - the README's lines for cmd and its batch file, under Wine's cmd.
 # Where the kernel runs no 32-bit programs, the 32-bit build is built, packed
 # and checked (a PE32 image for i386, Windows' own DLLs only), and the run
 # says why its tests are skipped.
-#   scripts/test-windows.sh
+#   scripts/targets/windows.sh
 set -eu
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/../.."
 scripts/install-deps.sh g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64 \
-  binutils-mingw-w64-i686 wine64 mandoc unzip
-# 32-bit Wine comes from Debian's i386 packages.
-sudo=""
-[ "$(id -u)" -eq 0 ] || sudo=sudo
-if ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed"; then
-  echo "Installing: wine32:i386"
-  $sudo dpkg --add-architecture i386
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends wine32:i386 >/dev/null
-fi
+  binutils-mingw-w64-i686 wine64 wine32:i386 mandoc unzip
+. scripts/lib.sh
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LC_ALL=C.UTF-8
 # Each build's Wine: its loader by name (plain "wine" picks by the first
 # program it is given), its server, and a prefix of the build's own, made on
@@ -47,7 +40,7 @@ run32=yes
 why32=$(/usr/lib/wine/wine cmd /c exit </dev/null 2>&1 >/dev/null) || run32=no
 
 for arch in win64 win32; do
-  scripts/libraries.sh $arch
+  scripts/targets/libraries.sh $arch
   libs=$PWD/build-$arch/libs/inst
   tests=ON
   [ $arch = win64 ] || [ $run32 = yes ] || tests=OFF
@@ -66,15 +59,16 @@ i686-w64-mingw32-objdump -f build-win32/zoltenc.exe | grep 'file format'
 BUILD_DIR=build scripts/build.sh >/dev/null
 log=$(mktemp)
 trap 'for a in win64 win32; do prefix_of $a; "$(server_of $a)" -k 2>/dev/null || true; done; rm -f "$log" "$log.xml"' EXIT
-# Now and then Wine starts no program at all (the test fails at once, with
-# no output), or, while two tests start Windows programs at once, loses a
-# program's standard error (status 1, no message) or leaves a killed
-# program's temporary file behind; run alone, the same tests have always
-# passed here. So a failed test runs again, up to twice, and is named.
-wine_ctest() {
-  ctest "$@" --output-on-failure -j "$(nproc)" --output-log "$log" --output-junit "$log.xml" --repeat until-pass:3
-  grep -E 'Test +#[0-9]+: .*[*]{3}Failed' "$log" | sed 's/^/failed once under Wine, then passed: /' || true
+# ctest, and where a test fails under Wine, the tests that failed again
+# (the skips are listed from the first run's report).
+ctest_try() {
+  if [ "$try" -eq 1 ]; then
+    ctest "$@" --output-on-failure -j "$(nproc)" --output-junit "$log.xml"
+  else
+    ctest "$@" --output-on-failure --rerun-failed
+  fi
 }
+wine_ctest() { under_wine "the tests that failed" ctest_try "$@"; }
 # Every test of one build under its Wine.
 run_tests() {
   arch=$1 wine=$(wine_of "$1") wineserver=$(server_of "$1")
@@ -110,6 +104,7 @@ PY
     echo "left out of the comparison for win32: AbsurdTileWidth, AbsurdTileLength (a 32-bit libtiff refuses them itself)"
   fi
   sh tests/same_bytes.sh build "build-$arch" "$wine" "$leave_out"
+  sh tests/recipes.sh "$PWD/build" "$PWD" "$wine" "$PWD/build-$arch"
   "$wineserver" -k 2>/dev/null || true
 }
 run_tests win64

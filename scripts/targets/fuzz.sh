@@ -1,16 +1,16 @@
 #!/bin/sh
 # Builds the fuzz targets with clang and libFuzzer in build-fuzz/, against a
 # libtiff built from Debian's source package with the same instrumentation
-# (scripts/libraries.sh), and runs each target for SECONDS
+# (scripts/targets/libraries.sh), and runs each target for SECONDS
 # (default 60), starting from its committed seeds; a finding is saved in
 # build-fuzz/findings/ and fails the run.
-#   scripts/fuzz.sh [SECONDS]
+#   scripts/targets/fuzz.sh [SECONDS]
 set -eu
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/../.."
 seconds="${1:-60}"
 root=$PWD
 scripts/install-deps.sh clang libclang-rt-14-dev pkg-config
-scripts/libraries.sh fuzz
+scripts/targets/libraries.sh fuzz
 CC=clang CXX=clang++ BUILD_DIR=build-fuzz scripts/build.sh -DZOLT_FUZZ=ON -DZOLT_LIBTIFF_PREFIX="$root/build-fuzz/libs/inst" >/dev/null
 for target in tiff zolt stdin pixbuf; do
   work="build-fuzz/corpus/$target"

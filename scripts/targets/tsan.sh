@@ -4,7 +4,7 @@
 # command line (compressed, tiled, failing part way, many files in one run).
 # Any report fails.
 set -eu
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/../.."
 scripts/install-deps.sh
 BUILD_DIR=build-tsan scripts/build.sh -DZOLT_TSAN=ON -DZOLT_TESTS=ON >/dev/null
 export ZOLT_THREADS=4

@@ -1,5 +1,5 @@
 #!/bin/bash
-# Builds, static, the libraries of scripts/libraries that TARGET needs, from
+# Builds, static, the libraries of scripts/targets/libraries that TARGET needs, from
 # Debian's sources at the versions given there, into build-TARGET/libs/inst,
 # and prints each one's version:
 #   win64, win32  every library, with mingw-w64's compilers, and GoogleTest
@@ -17,10 +17,10 @@
 # depends on (the manifest, these scripts and the toolchain file, less their
 # comments, and the compiler); build-TARGET/libs is a link to it. Fails when
 # the libtiff it would build is an older upstream release than the host's.
-#   scripts/libraries.sh win64|win32|s390x|fuzz
+#   scripts/targets/libraries.sh win64|win32|s390x|fuzz
 set -euo pipefail
-cd "$(dirname "$0")/.."
-target=${1:?usage: scripts/libraries.sh win64|win32|s390x|fuzz}
+cd "$(dirname "$0")/../.."
+target=${1:?usage: scripts/targets/libraries.sh win64|win32|s390x|fuzz}
 all=(zlib libdeflate libjpeg-turbo lerc liblzma libzstd libwebp libtiff)
 googletest=yes gtest_args=()
 case $target in
@@ -35,14 +35,14 @@ scripts/install-deps.sh nasm >&2
 fuzz_flags="-O1 -g -fno-omit-frame-pointer -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all"
 
 host=$(dpkg-query -W -f='${source:Upstream-Version}' "libtiff6:$(dpkg --print-architecture)")
-bundled=$(awk '$1 == "libtiff" { v = $3; sub(/^[0-9]+:/, "", v); sub(/-[^-]*$/, "", v); print v }' scripts/libraries)
+bundled=$(awk '$1 == "libtiff" { v = $3; sub(/^[0-9]+:/, "", v); sub(/-[^-]*$/, "", v); print v }' scripts/targets/libraries)
 if dpkg --compare-versions "$bundled" lt "$host"; then
-  echo "scripts/libraries gives libtiff $bundled, older than the host's $host: name a newer one there" >&2
+  echo "scripts/targets/libraries gives libtiff $bundled, older than the host's $host: name a newer one there" >&2
   exit 1
 fi
 
 cache=${XDG_CACHE_HOME:-$HOME/.cache}/zolt
-key=$({ grep -hv '^[[:space:]]*#' scripts/libraries scripts/libraries.sh scripts/debian-source.sh cmake/cross.cmake
+key=$({ grep -hv '^[[:space:]]*#' scripts/targets/libraries scripts/targets/libraries.sh scripts/targets/debian-source.sh cmake/cross.cmake
   "$cc" --version | head -n 1; } | sha256sum | cut -c 1-12)
 libs=$cache/$target-$key
 mkdir -p "build-$target"
@@ -82,7 +82,7 @@ with_cmake() {
 }
 
 for name in "${names[@]}"; do
-  version=$(scripts/debian-source.sh "$name" "$libs/src/$name")
+  version=$(scripts/targets/debian-source.sh "$name" "$libs/src/$name")
   src=$libs/src/$name
   case $name in
     zlib)

@@ -9,26 +9,26 @@
 # System calls: a clean run is traced (strace -k) to count, call by call,
 # those made from main on; then the Nth call of each name fails in turn
 # (strace -e inject) with the errno a real failure gives. Allocations: a
-# preloaded library of ours (scripts/faults/failalloc.c) counts the
+# preloaded library of ours (scripts/sweeps/failalloc.c) counts the
 # allocations from main on and fails the Nth. Each case runs on one thread,
 # so that the Nth call is the same call in every run, then on two, checking
 # the same promises. The sanitizer pass does both in the AddressSanitizer and
 # UndefinedBehaviorSanitizer build, where any report fails the run, and a
 # leak too in the allocation runs (LeakSanitizer cannot run under strace).
-#   scripts/faults.sh [--sample]
+#   scripts/sweeps/faults.sh [--sample]
 # --sample: every point of the smallest case and a fixed, seeded eighth of
 # the others, for CI. FAULT_CASES=REGEX runs only the cases it matches. A
 # summary table goes to build-faults/summary.md.
 set -euo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/../.."
 sample=${1:-}
 scripts/install-deps.sh strace
-scripts/build.sh >/dev/null
+scripts/build.sh -DZOLT_TESTS=ON >/dev/null  # with the image maker
 BUILD_DIR=build-asan scripts/build.sh -DZOLT_SANITIZE=ON >/dev/null
 work=$PWD/build-faults
 rm -rf "$work"
 mkdir -p "$work/inputs"
-cc -shared -fPIC -O2 -Wall -Wextra -o "$work/failalloc.so" scripts/faults/failalloc.c -ldl
+cc -shared -fPIC -O2 -Wall -Wextra -o "$work/failalloc.so" scripts/sweeps/failalloc.c -ldl
 
 # Inputs: a striped LZW image of two bands (two threads decode it), a tiled
 # Deflate one, a 1-bit CCITT G4 fax (the test suite's own), and a small ZOLT

@@ -2,16 +2,16 @@
 # Builds for another architecture and runs the whole test suite there under
 # qemu-user, then checks that the programs built there write the same bytes
 # as this machine's build:
-#   scripts/test-cross.sh i386|armhf|arm64|s390x
+#   scripts/targets/cross.sh i386|armhf|arm64|s390x
 # Build tree: build-ARCH/. i386 and ARM use Debian's multiarch libtiff and
 # GoogleTest. s390x (big-endian) cannot: Debian's s390x package lists lag
 # amd64's, so apt refuses libtiff-dev:s390x beside amd64's; libtiff, its
 # codecs' libraries and GoogleTest are built for it from Debian's sources
-# (scripts/libraries.sh). Tests that need the host's own build are skipped by name,
+# (scripts/targets/libraries.sh). Tests that need the host's own build are skipped by name,
 # with the reason.
 set -euo pipefail
-cd "$(dirname "$0")/.."
-arch=${1:?usage: scripts/test-cross.sh i386|armhf|arm64|s390x}
+cd "$(dirname "$0")/../.."
+arch=${1:?usage: scripts/targets/cross.sh i386|armhf|arm64|s390x}
 case $arch in
   i386) compiler=g++-multilib emulator=qemu-i386 ;;
   armhf) compiler=g++-arm-linux-gnueabihf emulator=qemu-arm ;;
@@ -25,16 +25,10 @@ if [ "$arch" = s390x ]; then
   scripts/install-deps.sh "$compiler" qemu-user
   # The C library and libstdc++ of the cross compiler, for qemu's loader.
   export QEMU_LD_PREFIX=/usr/s390x-linux-gnu
-  scripts/libraries.sh s390x
+  scripts/targets/libraries.sh s390x
   libs=$PWD/$dir/libs
   toolchain+=(-DZOLT_CROSS_PREFIX="$libs/inst" -DZOLT_LIBTIFF_PREFIX="$libs/inst")
 else
-  if ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
-    sudo=""
-    [ "$(id -u)" -eq 0 ] || sudo=sudo
-    $sudo dpkg --add-architecture "$arch"
-    $sudo apt-get update -qq
-  fi
   scripts/install-deps.sh "$compiler" qemu-user "libtiff-dev:$arch" "libgtest-dev:$arch"
 fi
 BUILD_DIR=$dir scripts/build.sh "${toolchain[@]}" -DZOLT_TESTS=ON -DCMAKE_CROSSCOMPILING_EMULATOR="$emulator" >/dev/null
@@ -53,6 +47,6 @@ case $arch in
       "hosts say \"can't read image data\"; both fail with status 1)" ;;
   s390x)
     leave_out='^Lerc$'
-    echo "left out of the comparison on s390x: Lerc (no LERC on big-endian machines; scripts/libraries.sh)" ;;
+    echo "left out of the comparison on s390x: Lerc (no LERC on big-endian machines; scripts/targets/libraries.sh)" ;;
 esac
 sh tests/same_bytes.sh build "$dir" "$emulator" "$leave_out"

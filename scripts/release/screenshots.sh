@@ -5,9 +5,9 @@
 # zolt-gdk-pixbuf package where there is one, else this checkout's build.
 # With --check, writes nothing: opens a ZOLT file of one colour in eog and
 # fails unless that colour fills a good part of the screen.
-#   scripts/screenshots.sh [--check]
+#   scripts/release/screenshots.sh [--check]
 set -eu
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/../.."
 check=false
 [ "${1:-}" != --check ] || check=true
 scripts/install-deps.sh eog thunar tumbler xvfb xauth dbus dbus-x11 imagemagick
