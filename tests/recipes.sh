@@ -28,7 +28,7 @@ if [ -n "$wine" ]; then
   # The lines for cmd, on the sample as photo.tif.
   mkdir lines && cp "$src/samples/sample.tif" lines/photo.tif
   "$build/zoltenc" lines/photo.tif want/photo.zolt
-  run_bat bat1 lines >log 2>&1 || fail "the lines for cmd: $(cat log)"
+  under_wine "the lines for cmd" run_bat bat1 lines >log 2>&1 || fail "the lines for cmd: $(cat log)"
   for f in photo.zolt back.zolt; do cmp -s want/photo.zolt "lines/$f" || fail "the lines for cmd: $f differs: $(cat log)"; done
   echo "the README's lines for cmd: ok"
   # The batch file. Wine's cmd may run what follows || after a success too:
