@@ -52,10 +52,27 @@ if [ -n "$wine" ]; then
   exit 0
 fi
 
-ln -s "$build/zoltenc" bin/zoltenc
+ln -s "$build/zoltenc" "$build/zoltdec" bin/
 PATH="$tmp/bin:$PATH"
 export PATH
-[ "$(cd "$src" && readme_blocks "Converting many files" '```sh' "$tmp/recipe")" -eq 4 ] || fail "the README has not four recipes"
+[ "$(cd "$src" && readme_blocks "Converting many files" '```sh' "$tmp/recipe")" -eq 5 ] || fail "the README has not its lines for --batch and four recipes"
+
+# The first lines of "Converting your files", on the sample.
+(cd "$src" && readme_blocks "Converting your files" '```sh' "$tmp/first") >/dev/null
+mkdir first && cp "$src/samples/sample.tif" first/photo.tif && cp first/photo.tif first/scan.tif
+zoltenc first/photo.tif first/game.zolt && cp first/game.zolt want/game.zolt && zoltdec first/game.zolt first/edited.tif
+(cd first && sh ../first1) >log 2>&1 || fail "the first lines: $(cat log)"
+cmp -s first/photo.zolt want/game.zolt && cmp -s first/back.tif first/copy.tif && cmp -s first/game.zolt want/game.zolt ||
+  fail "the first lines: an output differs"
+echo "the first lines of Converting your files: ok"
+
+# The lines for --batch: the TIFF files of images/ itself, and ZOLT files.
+mkdir art && cp want/1.zolt art/one.zolt
+sh recipe1 >log 2>&1 || fail "the lines for --batch: $(cat log)"
+cmp -s want/1.zolt "images/my photo.zolt" && cmp -s want/2.zolt images/-lead.zolt || fail "the lines for --batch: zoltenc"
+zoltenc art/one.tif art/back.zolt && cmp -s want/1.zolt art/back.zolt || fail "the lines for --batch: zoltdec"
+rm recipe1
+echo "the lines for --batch: ok"
 
 for recipe in recipe*; do
   find images -name '*.zolt' -delete
