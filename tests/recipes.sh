@@ -1,7 +1,9 @@
 #!/bin/sh
-# Every batch recipe of the README (the shell blocks under "Converting many
-# files"), as printed, on a folder of the names people have: spaces, a quote,
-# a leading -, .tiff and .TIFF, a subfolder, and one RGB image that must fail.
+# The README's first lines for the programs, and its lines for --batch, as
+# printed, each output checked. Then every batch recipe of the README (the
+# other shell blocks under "Converting many files"), as printed, on a folder
+# of the names people have: spaces, a quote, a leading -, .tiff and .TIFF, a
+# subfolder, and one RGB image that must fail.
 # Each must convert every other file it takes to what a direct run writes,
 # name the failing file, and fail. make, which cannot take every name, must
 # name the ones it leaves out; an interrupted make is safe to run again, and
