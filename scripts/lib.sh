@@ -46,16 +46,14 @@ rgb_images() {
 for f in sys.argv[1:]: tifffile.imwrite(f, numpy.zeros((4, 4, 3), numpy.uint8))' "$@"
 }
 
-# enter_root ROOT [ORIGIN]: mounts what a chroot into ROOT needs, /proc and
+# enter_root ROOT ORIGIN: mounts what a chroot into ROOT needs, /proc and
 # /dev, and ORIGIN read-only at ROOT/mnt/origin. Call it in a mount namespace
 # of the caller's own (unshare --mount), so that the mounts end with it.
 enter_root() {
   mount -t proc proc "$1/proc"
   mount --rbind /dev "$1/dev"
-  if [ -n "${2:-}" ]; then
-    mkdir -p "$1/mnt/origin"
-    mount --bind -o ro "$2" "$1/mnt/origin"
-  fi
+  mkdir -p "$1/mnt/origin"
+  mount --bind -o ro "$2" "$1/mnt/origin"
 }
 
 # new_root DEST PACKAGES: a new Debian 12 root (variant apt) with PACKAGES,

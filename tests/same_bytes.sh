@@ -44,7 +44,7 @@ same() {
   "$a/$program" "$in" "$out" 2>"$tmp/err.a" || sa=$?
   [ ! -f "$out" ] || mv "$out" "$tmp/out.a"
   status=0
-  if [ -n "$wrapper" ]; then under_wine "$program $in" same_b "$@" || status=1; else same_b "$@" || status=1; fi
+  if [ -n "$wrapper" ]; then under_wine "$program $in" same_b || status=1; else same_b || status=1; fi
   if [ "$status" = 1 ]; then
     echo "FAIL: $program $in: status $sa and $sb"; diff "$tmp/err.a" "$tmp/err.b" || true
     exit 1
